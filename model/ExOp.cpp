@@ -1,0 +1,32 @@
+#include "ExOp.h"
+
+const char* OpKindName(uint8_t kind) {
+    switch (kind) {
+    case opSend: return "Send";
+    case opDelete: return "Delete";
+    case opDownload: return "Download";
+    case opRefresh: return "Refresh";
+    case opGetSize: return "GetSize";
+    default: return "UnKnown";
+    }
+}
+
+std::string AffectedPath(const TExOp& op) {
+    if (op.Kind == opRefresh || op.Kind == opGetSize) return {};
+    if (!op.Name.empty() && op.Name[0] == '/') {
+        std::string name = op.Name;
+        while (name.size() > 1 && name.back() == '/') name.pop_back();
+        return op.Path + name.substr(name.rfind('/') + 1);
+    }
+    return op.Path + op.Name;
+}
+
+void TExOpList::Add(uint8_t kind, const std::string& path, int32_t ticket,
+                    const std::string& name) {
+    items_.push_back(TExOp{kind, ticket, path, name});
+}
+
+void TExOpList::Delete(int index) {
+    if (index < 0 || index >= Count()) return;
+    items_.erase(items_.begin() + index);
+}

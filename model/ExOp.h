@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum : uint8_t { opSend = 0, opDelete = 1, opDownload = 2, opRefresh = 3, opGetSize = 4 };
+
+// One queued request of a mailbox.
+struct TExOp {
+    uint8_t Kind = opRefresh;
+    int32_t Ticket = -1;  // -1, or the drag-out a download completes
+    std::string Path;     // the mailbox folder, or empty
+    std::string Name;     // a name, a local path (starts with "/") or a full mailbox path
+};
+
+// The name shown in the pending-operations view.
+const char* OpKindName(uint8_t kind);
+
+// The mailbox path whose table entry a queued operation affects: Path + Name, or for the
+// send of a local file Path + its file name. Empty for a Refresh.
+std::string AffectedPath(const TExOp& op);
+
+// First in, first out; index 0 is the oldest and stays while it is being performed.
+class TExOpList {
+public:
+    void Add(uint8_t kind, const std::string& path, int32_t ticket, const std::string& name);
+    int Count() const { return static_cast<int>(items_.size()); }
+    TExOp Get(int index) const { return items_.at(static_cast<size_t>(index)); }
+    void Delete(int index);
+    void Clear() { items_.clear(); }
+
+private:
+    std::vector<TExOp> items_;
+};

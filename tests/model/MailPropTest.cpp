@@ -1,0 +1,138 @@
+#include "MailPropDialog.h"
+#include "ModelFixture.h"
+#include "Options.h"
+#include "ScriptedPrompt.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+// Installs a dialog runner that edits the dialog with `edit` and answers `ok`.
+struct RunnerScope {
+    explicit RunnerScope(std::function<bool(TMailPropDialog&)> r) { SetMailPropRunner(r); }
+    ~RunnerScope() { SetMailPropRunner({}); }
+};
+} // namespace
+
+TEST_F(ModelTest, AddFolderCancelledLeavesDataBinUntouched) {
+    folders_->LoadFromFile(DataBin());
+    std::string before = ReadFile(DataBin());
+    {
+        RunnerScope r([](TMailPropDialog&) { return false; });
+        EXPECT_FALSE(folders_->AddFolder());
+    }
+    EXPECT_EQ(folders_->Count(), 0);
+    EXPECT_EQ(ReadFile(DataBin()), before);
+    {
+        RunnerScope r([](TMailPropDialog& d) {
+            EXPECT_EQ(d.Caption, "Mail Folder Name properies");
+            d.edtName = "Work";
+            d.edtAttach = "5";
+            return true;
+        });
+        EXPECT_TRUE(folders_->AddFolder());
+    }
+    auto again = NewCollection();
+    again->LoadFromFile(DataBin());
+    ASSERT_EQ(again->Count(), 1);
+    EXPECT_EQ(again->Items(0).Alias, "Work");
+    EXPECT_EQ(again->Items(0).MaxAttachSize, 5242880u);
+}
+
+TEST_F(ModelTest, StatisticsOfOpenedAndUnopenedMailboxes) {
+    TMailFolder& a = AddBox("a");
+    AddBox("b");
+    TMailPropDialog d;
+    FillPropDialog(a, d);
+    EXPECT_EQ(d.OtherAliases, std::vector<std::string>{"b"});
+    EXPECT_EQ(d.lblSize, "Open this mail box and try again");
+    EXPECT_EQ(d.lblContains, "Open this mail box and try again");
+    EXPECT_FALSE(d.statsEnabled);
+    ASSERT_EQ(d.pie.size(), 2u);
+    EXPECT_EQ(d.pie[0].value, 1073741824);
+    EXPECT_EQ(d.pie[1].value, 0);
+    EXPECT_EQ(d.edtMailBox, "1024");
+    EXPECT_EQ(d.edtAttach, "10");
+
+    a.Opened = true;
+    a.UsedSize = 3000;
+    a.Files.AddSubject("ExFile:\\d\\x<1/1>|Size:2048|Hash:1|Attri:32|Time:1;2");
+    a.Files.AddSubject("ExFile:\\y<1/1>|Size:1|Hash:1|Attri:32|Time:1;2");
+    a.Created = 39814.5;
+    FillPropDialog(a, d);
+    EXPECT_EQ(d.lblSize, "3 KB");
+    EXPECT_EQ(d.lblSizeS, "3 KB");
+    EXPECT_EQ(d.lblContains, "2 Files, 1 Folders");
+    EXPECT_EQ(d.pie[0].value, 1073741824 - 3000);
+    EXPECT_EQ(d.pie[0].rgb, 0x008000u);
+    EXPECT_EQ(d.pie[1].rgb, 0xFF0000u);
+    EXPECT_EQ(d.lblCreated, "Thursday,January,01,2009, 12:00:00 PM");
+}
+
+TEST_F(ModelTest, RenamingTheAlias) {
+    folders_->LoadFromFile(DataBin());
+    TMailFolder& w = AddBox("Work");
+    w.EnsureCacheDir();
+    WriteFile((home_ / "MailRoot" / "Work" / "f.txt").string(), "cached");
+    auto rename = [&](const std::string& to, const std::string& server) {
+        RunnerScope r([&](TMailPropDialog& d) {
+            d.edtName = to;
+            d.edtSMTPServer = server;
+            return true;
+        });
+        return w.EditProperties();
+    };
+
+    // A change of case only renames nothing on disk, and saves.
+    ASSERT_TRUE(rename("work", "s1"));
+    EXPECT_EQ(w.Alias, "work");
+    EXPECT_TRUE(fs::exists(home_ / "MailRoot" / "Work" / "f.txt"));
+
+    // A real rename moves the cache folder.
+    w.Alias = "Work";
+    ASSERT_TRUE(rename("Home", "s2"));
+    EXPECT_EQ(w.Alias, "Home");
+    EXPECT_TRUE(fs::exists(home_ / "MailRoot" / "Home" / "f.txt"));
+
+    // A rename that fails keeps the old alias, tells the user and saves the rest.
+    fs::create_directories(home_ / "MailRoot" / "Taken" / "busy");
+    TScriptedPrompt prompt;
+    TPromptScope scope(prompt);
+    ASSERT_TRUE(rename("Taken", "s3"));
+    EXPECT_EQ(w.Alias, "Home");
+    ASSERT_EQ(prompt.shown.size(), 1u);
+    EXPECT_EQ(prompt.shown[0].text,
+              "Couldn't change the mail name but all of its other data are saved\r\n\r\n"
+              "Maybe there are file(s) in this mail that are currently in use.");
+    EXPECT_EQ(prompt.shown[0].flags & mb::IconMask, mb::IconStop);
+    auto reread = NewCollection();
+    reread->LoadFromFile(DataBin());
+    EXPECT_EQ(reread->Items(0).Alias, "Home");
+    EXPECT_EQ(reread->Items(0).SmtpServer, "s3");
+}
+
+TEST_F(ModelTest, OptionsDialogConfirmAndCancel) {
+    folders_->LoadFromFile(DataBin());
+    SetOptionsDialogRunner([](TOptionsDialogData& d) {
+        d.StagedPassword = "new";
+        d.PasswordRequired = true;
+        return false; // cancelled after setting a password
+    });
+    EXPECT_FALSE(folders_->EditOptions());
+    EXPECT_EQ(folders_->Options->Password, "");
+    EXPECT_FALSE(folders_->Options->PasswordRequired);
+    SetOptionsDialogRunner([](TOptionsDialogData& d) {
+        EXPECT_TRUE(d.ShowTrayIcon);
+        d.StagedPassword = "new";
+        d.PasswordRequired = true;
+        return true;
+    });
+    EXPECT_TRUE(folders_->EditOptions());
+    SetOptionsDialogRunner({});
+    auto reread = NewCollection();
+    reread->LoadFromFile(DataBin());
+    EXPECT_EQ(reread->Options->Password, "new");
+    EXPECT_TRUE(reread->Options->PasswordRequired);
+}
