@@ -3,11 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "ChecksumCache.h"
 #include "DateTime.h"
 #include "ExFile.h"
 #include "ExOp.h"
 
 class TMailFolders;
+class IFileView;
+class IAddressBox;
 class TStreamReader;
 class TStreamWriter;
 
@@ -64,6 +67,33 @@ public:
     void UpdateOpStates();
     // The properties dialog of the mailbox; true when confirmed (settings saved).
     bool EditProperties();
+
+    // Listing and navigation of the file view.
+    std::string LocalDir() const;
+    // The cache path of a mailbox path; empty when the path could leave the cache folder.
+    std::string CachePathOf(const std::string& mailboxPath) const;
+    void ListFolder(IFileView* view, IAddressBox* address, const std::string& path);
+    void EnterFolder(const std::string& name);
+    void GoUp();
+    bool GoBack(IFileView* view, IAddressBox* address);
+    bool GoForward(IFileView* view, IAddressBox* address);
+    bool IsLocal(const std::string& mailboxPath);
+    static void ForceLocalDir(const std::string& dir);
+
+    // File operations: they change the table at once and queue the work for the worker.
+    void AddLocal(const std::string& folder, const std::string& localPath, bool confirm);
+    bool NewFolder(const std::string& parent, const std::string& name);
+    void DeleteItem(const std::string& parent, const std::string& name, bool dropWhenDeleted);
+    void DownloadItem(const std::string& parent, const std::string& name, int32_t ticket);
+    static bool ReadLocalFileInfo(TExFile& record, const std::string& localPath);
+
+    TChecksumCache Checksums; // of cached files, for the Location column
+
+private:
+    std::string FolderArg(const std::string& folder) const;
+    bool IsLocalFile(const std::string& mailboxPath, const TExFile* entry);
+    bool Step(std::vector<std::string>& from, std::vector<std::string>& to, IFileView* view,
+              IAddressBox* address);
 };
 
 struct TMailPropDialog;

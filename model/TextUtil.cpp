@@ -168,3 +168,19 @@ std::string FileTimeToText(const struct timespec& t) {
     long ms = t.tv_nsec / 1000000;
     return FloatToText(UnixToDateTime(static_cast<int64_t>(t.tv_sec), ms * 1000000L));
 }
+
+std::string DateTimeDisplayText(const std::string& dateTimeText) {
+    double dt = 0;
+    try {
+        dt = TextToFloat(dateTimeText);
+    } catch (const EConvertError&) {
+        return {};
+    }
+    std::tm tm{};
+    int ms = 0;
+    if (!DecodeDateTime(dt, tm, ms)) return {};
+    char buf[128];
+    bool midnight = tm.tm_hour == 0 && tm.tm_min == 0 && tm.tm_sec == 0 && ms == 0;
+    std::strftime(buf, sizeof buf, midnight ? "%x" : "%x %X", &tm);
+    return buf;
+}

@@ -45,3 +45,7 @@ std::string LastPathPart(const std::string& path);
 std::string LongDateText(TDateTime dt);
 // A file-system time (UTC, not converted) as a date-time text.
 std::string FileTimeToText(const struct timespec& t);
+
+// Date and time as the file view shows them: the locale's short date, then its long time;
+// the time is left out at exactly midnight. Empty for a text that is not a date-time.
+std::string DateTimeDisplayText(const std::string& dateTimeText);

@@ -7,3 +7,4 @@ build=${TAVREL_BUILD_DIR:-$top/build}
 bash "$top/scripts/install-deps.sh"
 TAVREL_BUILD_DIR=$build bash "$top/scripts/build.sh"
 "$build/bench/bench_table_build"
+"$build/bench/bench_listing"

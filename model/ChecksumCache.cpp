@@ -1,0 +1,29 @@
+#include "ChecksumCache.h"
+
+#include "FileUtil.h"
+
+#include <sys/stat.h>
+
+bool TChecksumCache::Lookup(const std::string& path, uint32_t& size, uint32_t& checksum) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        map_.erase(path);
+        return false;
+    }
+    Entry now;
+    now.size = static_cast<uint64_t>(st.st_size);
+    now.inode = static_cast<uint64_t>(st.st_ino);
+    now.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    now.ctimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    size = static_cast<uint32_t>(now.size);
+    auto it = map_.find(path);
+    if (it != map_.end() && it->second.size == now.size && it->second.inode == now.inode &&
+        it->second.mtimeNs == now.mtimeNs && it->second.ctimeNs == now.ctimeNs) {
+        checksum = it->second.checksum;
+        return true;
+    }
+    now.checksum = FileChecksum(path);
+    map_[path] = now;
+    checksum = now.checksum;
+    return true;
+}
