@@ -17,7 +17,9 @@ bool IsUsableCacheName(const std::string& name) {
     return true;
 }
 
-TMailFolder::TMailFolder(TMailFolders* owner) : Owner(owner), Created(NowLocal()) {}
+TMailFolder::TMailFolder(TMailFolders* owner)
+    : Owner(owner), Created(NowLocal()),
+      PendingDrags(std::make_unique<TPendingDragList>(this)) {}
 
 TMailFolder::~TMailFolder() {
     // Never the whole MailRoot or anything outside it, whatever the alias says.

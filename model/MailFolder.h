@@ -7,6 +7,9 @@
 #include "DateTime.h"
 #include "ExFile.h"
 #include "ExOp.h"
+#include "PendingDrag.h"
+
+#include <memory>
 
 class TMailFolders;
 class IFileView;
@@ -54,6 +57,7 @@ public:
     std::vector<std::string> SelectedNames;
     std::vector<std::string> BackHistory;
     std::vector<std::string> ForwardHistory;
+    std::unique_ptr<TPendingDragList> PendingDrags;
 
     // Reads the 14 items of a record; on success makes sure the cache folder exists.
     bool LoadFromStream(TStreamReader& in);
