@@ -28,3 +28,13 @@ struct TMailPropDialog {
 using TMailPropRunner = std::function<bool(TMailPropDialog&)>;
 void SetMailPropRunner(TMailPropRunner runner);
 bool RunMailPropDialog(TMailPropDialog& dialog);
+
+// The checks of the dialog's OK button, in order. Returns the error text of the first one
+// that fails (empty when all pass) and the control that holds the wrong input.
+struct TPropCheck {
+    std::string error;
+    std::string control; // "edtName", "edtAddr", "edtMailBox", ...
+};
+TPropCheck ValidatePropDialog(const TMailPropDialog& dialog);
+// "Use Defaults": ports from the SSL check boxes.
+void UseDefaultPorts(TMailPropDialog& dialog);

@@ -2,6 +2,8 @@
 #include "ModelFixture.h"
 #include "Options.h"
 #include "ScriptedPrompt.h"
+#include "Search.h"
+#include "StoredMail.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -135,4 +137,68 @@ TEST_F(ModelTest, OptionsDialogConfirmAndCancel) {
     reread->LoadFromFile(DataBin());
     EXPECT_EQ(reread->Options->Password, "new");
     EXPECT_TRUE(reread->Options->PasswordRequired);
+}
+
+TEST(MailPropCheck, ChecksInOrderWithTheirTexts) {
+    auto valid = [] {
+        TMailPropDialog d;
+        d.edtName = "Work";
+        d.edtAddr = "a@b";
+        d.edtMailBox = "1024";
+        d.edtAttach = "10";
+        d.edtSMTPPort = "25";
+        d.edtPOPPort = "110";
+        d.OtherAliases = {"Home"};
+        return d;
+    };
+    EXPECT_EQ(ValidatePropDialog(valid()).error, "");
+    struct Case {
+        std::function<void(TMailPropDialog&)> change;
+        const char* error;
+        const char* control;
+    } cases[] = {
+        {[](auto& d) { d.edtName = "  "; }, "Please enter a valid folder name for this mail box.",
+         "edtName"},
+        {[](auto& d) { d.edtAddr = "@b"; }, "Please enter a valid email address for this mail box.",
+         "edtAddr"},
+        {[](auto& d) { d.edtAddr = "nobody"; },
+         "Please enter a valid email address for this mail box.", "edtAddr"},
+        {[](auto& d) { d.edtName = "HOME"; }, "A mail box with the name you specified already exists.",
+         "edtName"},
+        {[](auto& d) { d.edtMailBox = ""; }, "Please enter an integer.", "edtMailBox"},
+        {[](auto& d) { d.edtAttach = "1.5"; }, "Please enter an integer.", "edtAttach"},
+        {[](auto& d) { d.edtSMTPPort = "99999999999"; }, "Please enter an integer.", "edtSMTPPort"},
+        {[](auto& d) { d.edtPOPPort = "x"; }, "Please enter an integer.", "edtPOPPort"},
+    };
+    for (auto& c : cases) {
+        TMailPropDialog d = valid();
+        c.change(d);
+        TPropCheck r = ValidatePropDialog(d);
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(r.control, c.control);
+    }
+    TMailPropDialog d = valid();
+    d.edtAddr = "a@"; // an at sign in second place or later is enough
+    EXPECT_EQ(ValidatePropDialog(d).error, "");
+    d.chkSMTPSSL = true;
+    UseDefaultPorts(d);
+    EXPECT_EQ(d.edtSMTPPort, "465");
+    EXPECT_EQ(d.edtPOPPort, "110");
+}
+
+TEST(Search, NamesHoldingTheTextInTableOrder) {
+    TExFiles t;
+    t.AddSubject(PartSubject("\\docs\\Report.txt", 1, 1, 1, 1, 32, "1", "2"));
+    t.AddSubject("ExFile:\\reports\\|Time:1");
+    t.AddSubject(PartSubject("\\a*b.txt", 1, 1, 1, 1, 32, "1", "2"));
+    auto hits = SearchEntries(t, "Work", "REPORT");
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].Name, "Report.txt");
+    EXPECT_EQ(hits[0].InFolder, "Work\\docs");
+    EXPECT_EQ(hits[1].Name, "reports");
+    EXPECT_EQ(hits[1].InFolder, "Work");
+    EXPECT_EQ(SearchEntries(t, "W", "docs").size(), 1u); // the folder \docs\ itself
+    EXPECT_EQ(SearchEntries(t, "W", "*").size(), 1u);     // no wildcards
+    int asked = 0;
+    EXPECT_TRUE(SearchEntries(t, "W", "", [&] { return ++asked < 2; }).size() == 1u);
 }

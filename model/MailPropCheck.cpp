@@ -1,0 +1,43 @@
+#include "MailPropDialog.h"
+
+#include "TextUtil.h"
+
+namespace {
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+// An integer as the dialog accepts it: optional sign, digits, within 32 bits.
+bool IsInteger(const std::string& text) {
+    std::string t = Trim(text);
+    size_t i = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? 1 : 0;
+    if (i == t.size() || t.size() - i > 10) return false;
+    for (size_t k = i; k < t.size(); ++k)
+        if (t[k] < '0' || t[k] > '9') return false;
+    long long v = std::stoll(t);
+    return v >= INT32_MIN && v <= INT32_MAX;
+}
+} // namespace
+
+TPropCheck ValidatePropDialog(const TMailPropDialog& d) {
+    if (Trim(d.edtName).empty())
+        return {"Please enter a valid folder name for this mail box.", "edtName"};
+    size_t at = d.edtAddr.find('@');
+    if (at == std::string::npos || at == 0)
+        return {"Please enter a valid email address for this mail box.", "edtAddr"};
+    for (const auto& other : d.OtherAliases)
+        if (SameTextAscii(other, d.edtName))
+            return {"A mail box with the name you specified already exists.", "edtName"};
+    if (!IsInteger(d.edtMailBox)) return {"Please enter an integer.", "edtMailBox"};
+    if (!IsInteger(d.edtAttach)) return {"Please enter an integer.", "edtAttach"};
+    if (!IsInteger(d.edtSMTPPort)) return {"Please enter an integer.", "edtSMTPPort"};
+    if (!IsInteger(d.edtPOPPort)) return {"Please enter an integer.", "edtPOPPort"};
+    return {};
+}
+
+void UseDefaultPorts(TMailPropDialog& d) {
+    d.edtSMTPPort = d.chkSMTPSSL ? "465" : "25";
+    d.edtPOPPort = d.chkPOPSSL ? "995" : "110";
+}
