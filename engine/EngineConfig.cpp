@@ -1,0 +1,14 @@
+#include "EngineConfig.h"
+
+#include "IniFile.h"
+
+TEngineConfig LoadEngineConfig(const TIniFile& ini) {
+    TEngineConfig c;
+    c.ImapDomain = ini.ReadString("IMAP", "Domain", c.ImapDomain);
+    c.ImapHost = ini.ReadString("IMAP", "Host", c.ImapHost);
+    int port = ini.ReadInteger("IMAP", "Port", c.ImapPort);
+    if (port > 0 && port < 65536) c.ImapPort = static_cast<uint16_t>(port);
+    c.VerifyPeer = ini.ReadBool("TLS", "VerifyPeer", true);
+    c.CaFile = ini.ReadString("TLS", "CaFile", "");
+    return c;
+}

@@ -1,0 +1,131 @@
+// Configuring the clients for a mailbox, connecting and logging in, and the password
+// question when a login fails.
+#include "MailThread.h"
+
+#include "MailFolders.h"
+#include "Prompt.h"
+#include "StoredMail.h"
+#include "TextUtil.h"
+
+namespace {
+std::string UpperAscii(std::string s) {
+    for (auto& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return s;
+}
+
+// Host, port and credentials first; then TLS: the handler is attached before implicit TLS
+// is switched on, and removed only after it is switched off. Switching moves the port
+// between the protocol's plain and implicit-TLS ports.
+void SetTls(TIdTCPConnection& client, TIdSSLIOHandlerSocketOpenSSL& tls, bool on) {
+    if (on) {
+        client.SetIOHandler(&tls);
+        client.SetUseTLS(utUseImplicitTLS);
+    } else {
+        if (client.GetIOHandler()) client.SetUseTLS(utNoTLSSupport);
+        client.SetIOHandler(nullptr);
+    }
+}
+} // namespace
+
+void TMailThread::Configure(TMailFolder& m) {
+    BoxAddress = m.Address;
+    BoxAlias = m.Alias;
+    BoxMaxAttachSize = m.MaxAttachSize;
+    MailRootDir = Owner.MailRootDir;
+    Message.AttachmentTempDirectory = MailRootDir; // fetched attachments stay in the cache
+    UseImap = UpperAscii(m.Account).find("@" + UpperAscii(config_.ImapDomain)) != std::string::npos;
+    if (UseImap) {
+        Imap4.Port = config_.ImapPort;
+        Imap4.Host = config_.ImapHost;
+        Imap4.Password = m.Password;
+        Imap4.Username = m.Account;
+        SetTls(Imap4, ImapTls, m.PopSsl);
+    } else {
+        Pop3.Port = static_cast<uint16_t>(m.PopPort);
+        Pop3.Host = m.PopServer;
+        Pop3.Password = m.Password;
+        Pop3.Username = m.Account;
+        SetTls(Pop3, PopTls, m.PopSsl);
+    }
+    Smtp.Port = static_cast<uint16_t>(m.SmtpPort);
+    Smtp.Host = m.SmtpServer;
+    Smtp.Password = m.Password;
+    Smtp.Username = m.Account;
+    Smtp.AuthType = m.SmtpAuth ? atDefault : atNone;
+    SetTls(Smtp, SmtpTls, m.SmtpSsl);
+}
+
+TIdTCPConnection& TMailThread::Reader() {
+    if (UseImap) return Imap4;
+    return Pop3;
+}
+
+bool TMailThread::ConnectReader() {
+    for (;;) {
+        SetStatus("Connect...");
+        try {
+            DisconnectQuietly(Reader());
+            Reader().Connect();
+            return true;
+        } catch (const EIdException& e) {
+            LastError = e.what();
+        }
+        Sync([this] { AskPassword(); });
+        SetStatus("");
+        if (TrimSubject(NewPassword).empty()) return false;
+        Reader().Password = NewPassword;
+    }
+}
+
+bool TMailThread::ConnectSmtp() {
+    for (;;) {
+        DisconnectQuietly(Smtp);
+        try {
+            SetStatus("Connect...");
+            Smtp.Connect();
+            SetStatus("Login...");
+            if (!Smtp.Login()) {
+                DisconnectQuietly(Smtp);
+                return false;
+            }
+            return true;
+        } catch (const EIdException& e) {
+            DisconnectQuietly(Smtp);
+            LastError = e.what();
+        }
+        Sync([this] { AskPassword(); });
+        SetStatus("");
+        if (TrimSubject(NewPassword).empty()) return false;
+        Smtp.Password = NewPassword;
+    }
+}
+
+void TMailThread::AskPassword() {
+    NewPassword.clear();
+    int answer = Prompt().MessageBox("ERR: " + LastError + "\r\n\r\n" +
+                                         "Do you want to reenter your password?",
+                                     "Login Error", mb::YesNoCancel | mb::IconQuestion);
+    if (answer == id::Cancel) {
+        Cancelled = true;
+        return;
+    }
+    if (answer == id::No) return;
+    std::string typed;
+    if (!Prompt().InputLine("Enter Password", "Please enter your password:", typed, true)) return;
+    if (MailboxAlive()) Mailbox->Password = typed;
+    NewPassword = typed;
+}
+
+int TMailThread::ReaderCount() {
+    if (UseImap) return Imap4.MessageCount();
+    return Pop3.CountMessages();
+}
+
+bool TMailThread::ReaderFetchHeader(int n, std::string& subject) {
+    Message.ClearHeader();
+    bool ok = UseImap ? Imap4.FetchHeader(n, Message) : Pop3.FetchHeader(n, Message);
+    if (ok) subject = Message.Subject;
+    Message.ClearHeader();
+    return ok;
+}

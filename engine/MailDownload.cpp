@@ -1,0 +1,144 @@
+// Bringing a stored file back into the cache: find each part's mail by its subject, append
+// the attachments in order, and keep the file only when size and checksum match.
+#include "MailThread.h"
+
+#include "FileUtil.h"
+#include "MailFolders.h"
+#include "TextUtil.h"
+
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+void WriteAllTo(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) throw std::runtime_error("Cannot write the downloaded file.");
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+} // namespace
+
+bool TMailThread::Download() {
+    CountBytes = false;
+    ProgressBase = 0;
+    const std::string R = CurrentOp.Path + CurrentOp.Name;
+    // The entry is read on the window's thread; the download works from this copy.
+    bool found = false;
+    uint32_t size = 0, hash = 0;
+    std::vector<std::string> parts;
+    std::string local;
+    Sync([&] {
+        if (!MailboxAlive()) return;
+        int i = Mailbox->Files.IndexOf(R);
+        if (i < 0) return;
+        const TExFile& e = Mailbox->Files.Items(i);
+        found = true;
+        size = e.Size;
+        hash = e.Hash;
+        if (e.Parts) parts = *e.Parts;
+        local = Mailbox->CachePathOf(R);
+    });
+    if (R.empty() || R.back() == '\\' || !found || parts.empty()) return true;
+    if (local.empty()) return false;
+
+    fs::path target(local);
+    std::error_code ec;
+    fs::remove(target, ec);
+    fs::create_directories(target.parent_path(), ec);
+    // Written under a temporary name and renamed only once it checks out, so a damaged
+    // copy is never shown as the file.
+    const std::string temp =
+        (target.parent_path() / ("." + target.filename().string() + ".tavrel-download")).string();
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        WaitMs(config_.CreateFileRetryMs);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            WaitMs(config_.CreateFileRetryMs);
+            return false;
+        }
+    }
+    bool keep = false;
+    struct Guard {
+        TMailThread* t;
+        int& fd;
+        const std::string& temp;
+        bool& keep;
+        ~Guard() {
+            t->CountBytes = false;
+            t->Position = 0;
+            t->Maximum = 0;
+            if (fd >= 0) ::close(fd);
+            if (!keep) ::unlink(temp.c_str());
+            t->Message.ClearBody();
+            try {
+                t->Sync([this] { t->ReportProgress(); });
+                t->SetStatus("");
+                t->DisconnectQuietly(t->Reader());
+            } catch (...) {
+            }
+        }
+    } guard{this, fd, temp, keep};
+
+    if (!ConnectReader()) return false;
+    Position = 0;
+    Maximum = 0;
+    Sync([this] { ReportProgress(); });
+    Maximum = static_cast<int64_t>(std::nearbyint(size / 0.8)) + 3072;
+    SetStatus("Locate mail should be downloaded");
+    if (UseImap) Imap4.SelectMailbox("INBOX");
+    if (!HeaderCacheValid) {
+        const int n = ReaderCount();
+        HeaderCache.assign(static_cast<size_t>(n), std::string());
+        for (int s = 1; s <= n; ++s) {
+            Position = s;
+            Sync([this] { ReportProgress(); });
+            std::string subject;
+            if (ReaderFetchHeader(s, subject)) HeaderCache[static_cast<size_t>(s - 1)] = subject;
+        }
+        HeaderCacheValid = true;
+    }
+    StartCounting();
+    SetStatus("Download...");
+    uint64_t written = 0;
+    for (const std::string& slot : parts) {
+        ProgressBase = Position;
+        int e = -1;
+        for (size_t k = 0; k < HeaderCache.size(); ++k)
+            if (!HeaderCache[k].empty() && SameTextAscii(HeaderCache[k], slot)) {
+                e = static_cast<int>(k);
+                break;
+            }
+        if (e < 0) continue;
+        Message.Clear();
+        bool fetched = UseImap ? Imap4.FetchMessage(e + 1, Message) : Pop3.FetchMessage(e + 1, Message);
+        if (!fetched) continue;
+        if (TIdAttachment* att = Message.FirstAttachment()) {
+            TFunctionSink sink([&](const char* p, size_t n) {
+                WriteAllTo(fd, p, n);
+                written += n;
+            });
+            att->WriteContent(sink);
+        }
+        Message.ClearBody();
+        if (written > size) break; // more than the file holds: it cannot check out
+    }
+    if (::close(fd) != 0) {
+        fd = -1;
+        return false;
+    }
+    fd = -1;
+    if (written != size) return false;
+    if (FileChecksum(temp) != hash) return false;
+    if (::rename(temp.c_str(), local.c_str()) != 0) return false;
+    keep = true;
+    return true;
+}

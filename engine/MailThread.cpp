@@ -1,0 +1,289 @@
+#include "MailThread.h"
+
+#include "MailFolders.h"
+#include "Prompt.h"
+#include "TextUtil.h"
+
+#include <chrono>
+
+namespace {
+uint64_t TickMs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+// One value for the whole process: at most one byte-progress report per 100 ms.
+std::atomic<uint64_t> g_lastReportTick{0};
+} // namespace
+
+// What the collection holds: it asks the thread to stop, waits, and at the end lets it go.
+// The thread keeps its own reference to the worker, so a thread that is given up can end
+// later without touching freed memory.
+class TMailThreadHandle : public IMailWorker {
+public:
+    TMailThreadHandle(std::shared_ptr<TMailThread> worker) : worker_(std::move(worker)) {
+        thread_ = std::thread([w = worker_] {
+            w->Execute();
+            w->ended_ = true;
+        });
+    }
+    ~TMailThreadHandle() override {
+        if (!thread_.joinable()) return;
+        if (worker_->ended_) {
+            thread_.join();
+        } else {
+            ForceEnd();
+        }
+    }
+    void RequestStop() override { worker_->stop_ = true; }
+    bool WaitFor(int ms) override {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!worker_->ended_ && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (worker_->ended_ && thread_.joinable()) thread_.join();
+        return worker_->ended_;
+    }
+    void ForceEnd() override {
+        worker_->stop_ = true;
+        worker_->abandoned_ = true;
+        if (thread_.joinable()) thread_.detach();
+    }
+
+private:
+    std::shared_ptr<TMailThread> worker_;
+    std::thread thread_;
+};
+
+TMailThread::TMailThread(TMailFolders& owner, IDispatcher& dispatcher, TEngineConfig config)
+    : Owner(owner), dispatcher_(dispatcher), config_(std::move(config)) {
+    auto work = [this](TIdTCPConnection&, TWorkMode, int64_t count) { WorkHandler(count); };
+    Pop3.OnWork = work;
+    Smtp.OnWork = work;
+    Imap4.OnWorkForPart = work;
+    for (TIdSSLIOHandlerSocketOpenSSL* tls : {&PopTls, &SmtpTls, &ImapTls}) {
+        tls->SSLOptions.VerifyPeer = config_.VerifyPeer;
+        tls->SSLOptions.RootCertFile = config_.CaFile;
+    }
+    for (TIdTCPConnection* c : {static_cast<TIdTCPConnection*>(&Pop3),
+                                static_cast<TIdTCPConnection*>(&Smtp),
+                                static_cast<TIdTCPConnection*>(&Imap4)}) {
+        c->ConnectTimeout = config_.ConnectTimeoutMs;
+        c->ReadTimeout = config_.ReadTimeoutMs;
+    }
+}
+
+TMailThread::~TMailThread() = default;
+
+std::unique_ptr<IMailWorker> TMailThread::Start(TMailFolders& owner, IDispatcher& dispatcher,
+                                                TEngineConfig config) {
+    return std::make_unique<TMailThreadHandle>(
+        std::make_shared<TMailThread>(owner, dispatcher, std::move(config)));
+}
+
+TWorkerFactory TMailThread::Factory(IDispatcher& dispatcher, TEngineConfig config) {
+    return [&dispatcher, config](TMailFolders& owner) { return Start(owner, dispatcher, config); };
+}
+
+void TMailThread::Sync(const std::function<void()>& fn) {
+    if (abandoned_) throw TStopped{};
+    dispatcher_.Sync([&] {
+        if (abandoned_) throw TStopped{};
+        fn();
+    });
+}
+
+void TMailThread::WaitMs(int ms) {
+    if (config_.OnRetryWait) config_.OnRetryWait(ms);
+    auto start = std::chrono::steady_clock::now();
+    while (!Terminated() &&
+           std::chrono::steady_clock::now() - start < std::chrono::milliseconds(ms))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+template <class Op>
+void TMailThread::Attempts(Op op, const std::function<void()>& afterFailedWait) {
+    for (int a = 1; a <= 5; ++a) {
+        if (Cancelled || Terminated()) return;
+        try {
+            Success = op();
+        } catch (const TStopped&) {
+            throw;
+        } catch (...) {
+            Success = false;
+        }
+        if (Success) return;
+        WaitMs(a * config_.RetryDelayUnitMs);
+        if (afterFailedWait) afterFailedWait();
+    }
+}
+
+void TMailThread::Execute() {
+    while (!Terminated()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        try {
+            Sync([this] { PickNext(); });
+            if (!Mailbox) continue;
+            Success = false;
+            Cancelled = false;
+            auto clearCache = [this] {
+                HeaderCache.clear();
+                HeaderCacheValid = false;
+            };
+            switch (CurrentOp.Kind) {
+            case opSend:
+                clearCache();
+                Attempts([this] { return Upload(); });
+                if (!Success && !Terminated()) {
+                    // Parts of an unfinished upload must not stay on the server.
+                    try {
+                        DeleteMails(UploadPath);
+                    } catch (const TStopped&) {
+                        throw;
+                    } catch (...) {
+                    }
+                }
+                break;
+            case opDelete:
+                clearCache();
+                Attempts([this] { return DeleteMails(""); });
+                break;
+            case opDownload:
+                Attempts([this] { return Download(); }, clearCache);
+                break;
+            case opRefresh:
+                clearCache();
+                Attempts([this] { return RefreshStructure(); });
+                break;
+            case opGetSize:
+                clearCache();
+                Attempts([this] { return MeasureSize(); });
+                break;
+            default:
+                continue;
+            }
+            Sync([this] { FinishOp(); });
+        } catch (...) {
+            // Any error of a cycle is swallowed; the loop goes on (or ends when stopped).
+        }
+    }
+    for (TIdTCPConnection* c : {static_cast<TIdTCPConnection*>(&Imap4),
+                                static_cast<TIdTCPConnection*>(&Smtp),
+                                static_cast<TIdTCPConnection*>(&Pop3)})
+        DisconnectQuietly(*c);
+}
+
+void TMailThread::DisconnectQuietly(TIdTCPConnection& client) {
+    try {
+        if (client.IsConnected()) client.Disconnect();
+    } catch (...) {
+    }
+    client.CloseConnection();
+}
+
+bool TMailThread::MailboxAlive() const { return Mailbox && Owner.IndexOf(Mailbox) >= 0; }
+
+void TMailThread::PickNext() {
+    Mailbox = nullptr;
+    for (int i = 0; i < Owner.Count(); ++i) {
+        TMailFolder& m = Owner.Items(i);
+        if (m.Ops.Count() == 0) continue;
+        Mailbox = &m;
+        CurrentOp = m.Ops.Get(0);
+        break;
+    }
+    if (!Mailbox) {
+        Position = 0;
+        Maximum = 0;
+        ReportProgress();
+        return;
+    }
+    Configure(*Mailbox);
+}
+
+void TMailThread::FinishOp() {
+    if (!MailboxAlive()) return;
+    TMailFolder& m = *Mailbox;
+    if (m.Ops.Count() > 0) m.Ops.Delete(0);
+    auto reset = [&](const std::string& path) {
+        int i = m.Files.IndexOf(path);
+        if (i >= 0) m.Files.Items(i).State = fsNone;
+    };
+    switch (CurrentOp.Kind) {
+    case opSend:
+        reset(UploadPath.empty() ? AffectedPath(CurrentOp) : UploadPath);
+        m.UpdateOpStates();
+        break;
+    case opDelete: {
+        int i = m.Files.IndexOf(CurrentOp.Path + CurrentOp.Name);
+        if (i >= 0 && Success && m.Files.Items(i).DropWhenDeleted) m.Files.Delete(i);
+        m.UpdateOpStates();
+        break;
+    }
+    case opDownload:
+        reset(CurrentOp.Path + CurrentOp.Name);
+        m.UpdateOpStates();
+        m.PendingDrags->DownloadEnded(CurrentOp.Ticket, Success);
+        break;
+    case opRefresh:
+        m.Files.Clear();
+        m.Opened = Success;
+        if (Success) {
+            m.UsedSize = static_cast<uint32_t>(MeasuredSize);
+            for (const auto& s : Subjects) m.Files.AddSubject(s);
+            Owner.CurrentFolder = &m;
+            m.UpdateOpStates();
+        } else {
+            m.Ops.Clear();
+            m.PendingDrags->DropOrphans();
+        }
+        break;
+    case opGetSize:
+        if (Success) m.UsedSize = static_cast<uint32_t>(MeasuredSize);
+        break;
+    default:
+        break;
+    }
+    if (Owner.OnOperationDone) Owner.OnOperationDone(&m);
+}
+
+void TMailThread::ReportProgress() {
+    if (!Owner.OnProgress) return;
+    int64_t pos = Position, max = Maximum;
+    while (max > INT32_MAX || pos > INT32_MAX) {
+        pos /= 2;
+        max /= 2;
+    }
+    Owner.OnProgress(Mailbox, static_cast<int32_t>(pos), static_cast<int32_t>(max));
+}
+
+void TMailThread::SetStatus(const std::string& text) {
+    StatusText_ = text;
+    Sync([&] {
+        if (Owner.OnStatus) Owner.OnStatus(text);
+    });
+}
+
+int TMailThread::ShowBox(const std::string& text, const std::string& caption, unsigned flags) {
+    int result = id::Cancel;
+    std::string shownCaption = caption;
+    if (shownCaption.find_first_not_of(" \t\r\n") == std::string::npos) shownCaption.clear();
+    Sync([&] { result = Prompt().MessageBox(text, shownCaption, flags); });
+    return result;
+}
+
+void TMailThread::StartCounting() {
+    CountBytes = true;
+    g_lastReportTick = 0;
+}
+
+void TMailThread::WorkHandler(int64_t count) {
+    if (!CountBytes) {
+        g_lastReportTick = 0;
+        return;
+    }
+    uint64_t now = TickMs();
+    if (now - g_lastReportTick <= 100) return;
+    g_lastReportTick = now;
+    Position = ProgressBase + count;
+    Sync([this] { ReportProgress(); });
+}

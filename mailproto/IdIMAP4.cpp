@@ -1,0 +1,671 @@
+#include "IdIMAP4.h"
+
+#include "IdMessage.h"
+
+#include <exception>
+#include <limits>
+
+namespace {
+
+const char* const kNumberError =
+    "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.";
+const char* const kByeError =
+    "Server has gracefully disconnected you, possibly because the connection was idle for too "
+    "long.";
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string Trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && IsBlankOrControl(s[b])) ++b;
+  while (e > b && IsBlankOrControl(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+// The word starting at pos (up to the next blank) and the position after it and its blanks.
+std::string NextWord(const std::string& s, std::size_t& pos) {
+  while (pos < s.size() && s[pos] == ' ') ++pos;
+  std::size_t start = pos;
+  while (pos < s.size() && s[pos] != ' ') ++pos;
+  std::string w = s.substr(start, pos - start);
+  while (pos < s.size() && s[pos] == ' ') ++pos;
+  return w;
+}
+
+bool IsStatusWord(const std::string& upperWord) {
+  return upperWord == "OK" || upperWord == "NO" || upperWord == "BAD" || upperWord == "PREAUTH" ||
+         upperWord == "BYE";
+}
+
+// Up to 18 decimal digits, nothing else.
+bool ParseNumber(const std::string& s, int64_t& value) {
+  if (s.empty() || s.size() > 18) return false;
+  int64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  value = v;
+  return true;
+}
+
+// "* <n> <KEYWORD> ...": the number and the keyword (upper case); false for other lines.
+bool NumberedUntagged(const std::string& line, int64_t& number, std::string& keyword) {
+  if (line.size() < 2 || line[0] != '*' || line[1] != ' ') return false;
+  std::size_t pos = 2;
+  std::string num = NextWord(line, pos);
+  if (!ParseNumber(num, number)) return false;
+  keyword = Upper(NextWord(line, pos));
+  if (!keyword.empty() && keyword.back() == ')') keyword.pop_back();
+  return !keyword.empty();
+}
+
+// Position of a data item name in a FETCH answer (a whole word), npos when absent.
+std::size_t FindItem(const std::string& line, const std::string& item) {
+  const std::string up = Upper(line);
+  for (std::size_t p = up.find(item); p != std::string::npos; p = up.find(item, p + 1)) {
+    bool startOk = p > 0 && (up[p - 1] == '(' || up[p - 1] == ' ');
+    std::size_t e = p + item.size();
+    bool endOk = e == up.size() || up[e] == ' ' || up[e] == ')';
+    if (startOk && endOk) return p;
+  }
+  return std::string::npos;
+}
+
+// The word after a data item name ("UID 17" -> "17").
+std::string ItemValue(const std::string& line, const std::string& item) {
+  std::size_t p = FindItem(line, item);
+  if (p == std::string::npos) return {};
+  std::size_t pos = p + item.size();
+  std::string w = NextWord(line, pos);
+  while (!w.empty() && w.back() == ')') w.pop_back();
+  return w;
+}
+
+// The words of the parenthesised list after a name ("FLAGS (\Seen \Deleted)").
+bool ParenList(const std::string& line, const std::string& name, std::vector<std::string>& out) {
+  std::size_t p = FindItem(line, name);
+  if (p == std::string::npos) {
+    // Also inside a response code: "[PERMANENTFLAGS (...)]".
+    p = Upper(line).find("[" + name + " ");
+    if (p == std::string::npos) return false;
+    ++p;
+  }
+  std::size_t open = line.find('(', p + name.size());
+  if (open == std::string::npos) return false;
+  std::size_t close = line.find(')', open);
+  if (close == std::string::npos) return false;
+  out.clear();
+  std::string inner = line.substr(open + 1, close - open - 1);
+  std::size_t pos = 0;
+  while (pos < inner.size()) {
+    std::string w = NextWord(inner, pos);
+    if (!w.empty()) out.push_back(w);
+  }
+  return true;
+}
+
+// "[KEY value]" response code: the value, empty when the line has none.
+std::string ResponseCodeValue(const std::string& line, const std::string& key) {
+  const std::string up = Upper(line);
+  std::size_t p = up.find("[" + key + " ");
+  if (p == std::string::npos) return {};
+  p += key.size() + 2;
+  std::size_t e = line.find(']', p);
+  return Trim(line.substr(p, e == std::string::npos ? std::string::npos : e - p));
+}
+
+// The digits of a literal announced at the end of a line ("... {1234}"); false when the
+// line announces none.
+bool LiteralDigits(const std::string& line, std::string& digits) {
+  if (line.empty() || line.back() != '}') return false;
+  std::size_t open = line.rfind('{');
+  if (open == std::string::npos || open + 2 > line.size() - 1) return false;
+  digits = line.substr(open + 1, line.size() - open - 2);
+  for (char c : digits)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+void CheckNoLineBreak(const std::string& s) {
+  for (char c : s)
+    if (c == '\r' || c == '\n' || c == '\0')
+      throw EIdException("A line break or NUL character cannot be sent in a command.");
+}
+
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+  return b > std::numeric_limits<int64_t>::max() - a ? std::numeric_limits<int64_t>::max() : a + b;
+}
+
+// Opens a wmRead transfer for its lifetime.
+class ReadTransfer {
+public:
+  explicit ReadTransfer(TIdTCPConnection& c) : c_(c) { c_.BeginWork(wmRead); }
+  ~ReadTransfer() { c_.EndWork(wmRead); }
+  ReadTransfer(const ReadTransfer&) = delete;
+  ReadTransfer& operator=(const ReadTransfer&) = delete;
+
+private:
+  TIdTCPConnection& c_;
+};
+
+}  // namespace
+
+TIdIMAP4::TIdIMAP4() : TIdTCPConnection(143, 993) {}
+
+TIdIMAP4::~TIdIMAP4() = default;
+
+// ---------------------------------------------------------------------------
+// Texts
+// ---------------------------------------------------------------------------
+
+std::string TIdIMAP4::StateName(TIdIMAP4ConnectionState state) {
+  switch (state) {
+    case csNonAuthenticated: return "Non Authenticated";
+    case csAuthenticated: return "Authenticated";
+    case csSelected: return "Selected";
+    case csUnexpectedlyDisconnected: break;
+  }
+  return {};
+}
+
+std::string TIdIMAP4::QuoteString(const std::string& text) {
+  bool atom = !text.empty();
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 32 || c >= 127 || ch == '(' || ch == ')' || ch == '{' || ch == '%' || ch == '*' ||
+        ch == '\\' || ch == '"') {
+      atom = false;
+      break;
+    }
+  }
+  if (atom) return text;
+  std::string out = "\"";
+  for (char ch : text) {
+    if (ch == '"' || ch == '\\') out += '\\';
+    out += ch;
+  }
+  out += '"';
+  return out;
+}
+
+std::string TIdIMAP4::EncodeMailboxName(const std::string& name) {
+  static const char b64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
+  std::string out;
+  std::vector<unsigned char> run;  // UTF-16BE bytes of characters outside printable ASCII
+  auto flush = [&] {
+    if (run.empty()) return;
+    out += '&';
+    std::size_t i = 0;
+    for (; i + 3 <= run.size(); i += 3) {
+      unsigned v = (run[i] << 16) | (run[i + 1] << 8) | run[i + 2];
+      out += b64[(v >> 18) & 63];
+      out += b64[(v >> 12) & 63];
+      out += b64[(v >> 6) & 63];
+      out += b64[v & 63];
+    }
+    if (run.size() - i == 1) {
+      unsigned v = run[i] << 16;
+      out += b64[(v >> 18) & 63];
+      out += b64[(v >> 12) & 63];
+    } else if (run.size() - i == 2) {
+      unsigned v = (run[i] << 16) | (run[i + 1] << 8);
+      out += b64[(v >> 18) & 63];
+      out += b64[(v >> 12) & 63];
+      out += b64[(v >> 6) & 63];
+    }
+    out += '-';
+    run.clear();
+  };
+  auto addUnit = [&](unsigned u) {
+    run.push_back(static_cast<unsigned char>(u >> 8));
+    run.push_back(static_cast<unsigned char>(u & 0xFF));
+  };
+  for (std::size_t i = 0; i < name.size();) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c >= 0x20 && c <= 0x7E) {
+      flush();
+      out += c == '&' ? std::string("&-") : std::string(1, static_cast<char>(c));
+      ++i;
+      continue;
+    }
+    // Decode one UTF-8 sequence; a byte that does not start a valid one stands for itself
+    // (Latin-1), so that any input gives a valid name.
+    unsigned cp = c;
+    std::size_t len = 1;
+    if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
+    bool valid = len > 1 && i + len <= name.size();
+    for (std::size_t k = 1; valid && k < len; ++k) {
+      unsigned char cc = static_cast<unsigned char>(name[i + k]);
+      if ((cc & 0xC0) != 0x80) valid = false;
+      else cp = (cp << 6) | (cc & 0x3F);
+    }
+    if (valid && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+                  (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
+      valid = false;
+    if (!valid) {
+      cp = c;
+      len = 1;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      addUnit(0xD800 + (cp >> 10));
+      addUnit(0xDC00 + (cp & 0x3FF));
+    } else {
+      addUnit(cp);
+    }
+    i += len;
+  }
+  flush();
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Commands and responses
+// ---------------------------------------------------------------------------
+
+void TIdIMAP4::CheckState(std::initializer_list<TIdIMAP4ConnectionState> allowed) const {
+  for (auto s : allowed)
+    if (s == FState) return;
+  throw EIdException("Unable to execute command, wrong connection state;Current connection state: " +
+                     StateName(FState) + ".");
+}
+
+void TIdIMAP4::UnexpectedBye() {
+  FState = csUnexpectedlyDisconnected;
+  CloseConnection();  // the server is gone; nothing more can be said on this connection
+  throw EIdException(kByeError);
+}
+
+void TIdIMAP4::ClearStrayInput() {
+  if (!Connected() || MilliSecsToWaitToClearBuffer < 0) return;
+  while (Readable(MilliSecsToWaitToClearBuffer)) {
+    std::string line = ReadLn();
+    if (Upper(line.substr(0, 5)) == "* BYE") UnexpectedBye();
+  }
+}
+
+std::string TIdIMAP4::SendTagged(const std::string& command) {
+  ClearStrayInput();
+  const std::string tag = "C" + std::to_string(++FCmdCounter);
+  try {
+    WriteLn(tag + " " + command);
+    FlushWriteBuffer();
+  } catch (const EIdSocketError&) {
+    FState = csUnexpectedlyDisconnected;  // reset while sending: the connection is gone
+    throw;
+  }
+  return tag;
+}
+
+uint64_t TIdIMAP4::CheckedLiteralSize(const std::string& line, uint64_t limit) {
+  std::string digits;
+  if (!LiteralDigits(line, digits)) return 0;
+  int64_t size = 0;
+  if (!ParseNumber(digits, size) || static_cast<uint64_t>(size) > limit) {
+    // The stream cannot be followed past a literal that is not read; drop the connection.
+    CloseConnection();
+    throw EIdException("The server announced a literal of " + digits + " bytes; at most " +
+                       std::to_string(limit) + " are accepted here.");
+  }
+  return static_cast<uint64_t>(size);
+}
+
+void TIdIMAP4::SkipLiterals(std::string line) {
+  std::string digits;
+  while (LiteralDigits(line, digits)) {
+    ReadBytes(CheckedLiteralSize(line, kMaxMessageLiteral), nullptr);
+    line = ReadLn();
+  }
+}
+
+void TIdIMAP4::TrackUntagged(const std::string& line) {
+  int64_t number = 0;
+  std::string keyword;
+  if (!NumberedUntagged(line, number, keyword)) return;
+  if (keyword == "EXISTS" && number <= kMaxMessageCount) {
+    FMailBox.TotalMsgs = static_cast<int>(number);
+  } else if (keyword == "EXPUNGE" && FMailBox.TotalMsgs > 0) {
+    --FMailBox.TotalMsgs;
+  }
+}
+
+bool TIdIMAP4::ReadResponse(const std::string& tag, const UntaggedHandler& handler,
+                            bool byeExpected) {
+  FLastResult = {};
+  for (;;) {
+    const std::string line = ReadReplyLine();
+    std::size_t pos = 0;
+    const std::string first = NextWord(line, pos);
+    std::size_t afterSecond = pos;
+    const std::string second = Upper(NextWord(line, afterSecond));
+
+    if (first == "*" && second == "BYE") {
+      if (!byeExpected) UnexpectedBye();
+      FSawBye = true;
+      continue;
+    }
+    const std::string upFirst = Upper(first);
+    if ((!tag.empty() && first == tag) || IsStatusWord(upFirst) || first == "+") {
+      const bool tagged = !tag.empty() && first == tag;
+      FLastResult.Code = tagged ? second : upFirst;
+      FLastResult.Text = Trim(tagged ? line.substr(afterSecond) : line.substr(pos));
+      return true;
+    }
+    TrackUntagged(line);
+    if (handler && handler(line)) return false;
+    SkipLiterals(line);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Session
+// ---------------------------------------------------------------------------
+
+void TIdIMAP4::ReadGreeting() {
+  for (;;) {
+    const std::string line = ReadReplyLine();
+    std::size_t pos = 0;
+    std::string w1 = Upper(NextWord(line, pos));
+    std::size_t textPos = pos;
+    std::string w2 = Upper(NextWord(line, pos));
+    if (IsStatusWord(w1)) {
+      FGreetingCode = w1;
+      FGreetingBanner = Trim(line.substr(textPos));
+      return;
+    }
+    if (IsStatusWord(w2)) {
+      FGreetingCode = w2;
+      FGreetingBanner = Trim(line.substr(pos));
+      return;
+    }
+  }
+}
+
+void TIdIMAP4::Connect() {
+  FState = csNonAuthenticated;
+  FCmdCounter = 0;
+  FCapabilities.clear();
+  FGreetingBanner.clear();
+  FGreetingCode.clear();
+  FMailBox = {};
+  FLastResult = {};
+  FSawBye = false;
+  TIdTCPConnection::Connect();
+  try {
+    ReadGreeting();
+  } catch (...) {
+    CloseConnection();  // a later Connect must not find a half-open session
+    throw;
+  }
+  try {
+    Login();
+  } catch (...) {
+    if (Connected()) {
+      try {
+        Disconnect();
+      } catch (...) {
+      }
+    }
+    CloseConnection();
+    FState = csNonAuthenticated;
+    throw;
+  }
+}
+
+void TIdIMAP4::Login() {
+  if (FGreetingCode != "OK" && FGreetingCode != "PREAUTH")
+    throw EIdReplyError(FGreetingBanner, FGreetingCode, 0);  // the server turned us away
+  if (GetUseTLS() == utUseRequireTLS || GetUseTLS() == utUseExplicitTLS) {
+    // An upgrade with STARTTLS needs a handshake on the open socket, which the connection
+    // layer does not offer; logging in without the protection asked for would send the
+    // password in the clear.
+    throw EIdException("STARTTLS is not supported; use implicit TLS.");
+  }
+  if (FGreetingCode == "OK") {
+    if (AuthType == atSASL) throw EIdException("Need SASL mechanisms to login with it!!");
+    CheckNoLineBreak(Username);
+    CheckNoLineBreak(Password);
+    FCmdCounter = 0;
+    const std::string tag = SendTagged("LOGIN " + QuoteString(Username) + " " + QuoteString(Password));
+    ReadResponse(tag, nullptr);
+    if (FLastResult.Code != "OK") {
+      // A refused login is a failed login: report the server's words.
+      const std::string text = FLastResult.Text.empty() ? FLastResult.Code : FLastResult.Text;
+      throw EIdReplyError(text, FLastResult.Code, 0);
+    }
+    FState = csAuthenticated;
+    RequestCapability();
+  } else {
+    FState = csAuthenticated;
+    FCmdCounter = 0;
+  }
+  RequestCapability();
+}
+
+void TIdIMAP4::RequestCapability() {
+  const std::string tag = SendTagged("CAPABILITY");
+  std::vector<std::string> words;
+  bool seen = false;
+  ReadResponse(tag, [&](const std::string& line) {
+    std::size_t pos = 0;
+    if (NextWord(line, pos) != "*" || Upper(NextWord(line, pos)) != "CAPABILITY") return false;
+    seen = true;
+    words.clear();
+    while (pos < line.size() && words.size() < kMaxCapabilities) words.push_back(NextWord(line, pos));
+    return false;
+  });
+  if (seen) FCapabilities = std::move(words);
+}
+
+void TIdIMAP4::Disconnect() {
+  if (!Connected()) {
+    FState = csNonAuthenticated;
+    FCapabilities.clear();
+    throw EIdNotConnected();
+  }
+  auto reset = [this] {
+    CloseConnection();
+    FState = csNonAuthenticated;
+    FCapabilities.clear();
+  };
+  FSawBye = false;
+  try {
+    const std::string tag = SendTagged("LOGOUT");
+    ReadResponse(tag, nullptr, true);
+  } catch (const EIdConnClosedGracefully&) {
+    // A server that says BYE and closes before its tagged OK has still logged us out.
+    const bool loggedOut = FSawBye;
+    reset();
+    if (!loggedOut) throw;
+    return;
+  } catch (...) {
+    reset();  // closed in any case, so that the next Connect starts afresh
+    throw;
+  }
+  reset();
+}
+
+// ---------------------------------------------------------------------------
+// Mailbox operations
+// ---------------------------------------------------------------------------
+
+bool TIdIMAP4::SelectMailbox(const std::string& name) {
+  CheckState({csAuthenticated, csSelected});
+  CheckNoLineBreak(name);
+  std::string quoted;
+  for (char ch : EncodeMailboxName(name)) {
+    if (ch == '"' || ch == '\\') quoted += '\\';
+    quoted += ch;
+  }
+  FMailBox = {};
+  TIdMailBox box;
+  std::string badCount;
+  const std::string tag = SendTagged("SELECT \"" + quoted + "\"");
+  ReadResponse(tag, [&](const std::string& line) {
+    int64_t number = 0;
+    std::string keyword;
+    if (NumberedUntagged(line, number, keyword)) {
+      if (keyword == "EXISTS" || keyword == "RECENT") {
+        if (number > kMaxMessageCount) {
+          badCount = std::to_string(number);
+          return false;
+        }
+        (keyword == "EXISTS" ? box.TotalMsgs : box.RecentMsgs) = static_cast<int>(number);
+      }
+      return false;
+    }
+    std::size_t pos = 0;
+    NextWord(line, pos);
+    const std::string word = Upper(NextWord(line, pos));
+    if (word == "FLAGS") {
+      ParenList(line, "FLAGS", box.Flags);
+    } else if (word == "OK") {
+      ParenList(line, "PERMANENTFLAGS", box.ChangeableFlags);
+      int64_t v = 0;
+      if (ParseNumber(ResponseCodeValue(line, "UIDVALIDITY"), v)) box.UIDValidity = v;
+      if (ParseNumber(ResponseCodeValue(line, "UNSEEN"), v) && v <= kMaxMessageCount)
+        box.FirstUnseenMsg = static_cast<int>(v);
+    }
+    return false;
+  });
+  if (FLastResult.Code != "OK") {
+    FState = csAuthenticated;
+    return false;
+  }
+  if (!badCount.empty()) {
+    FState = csAuthenticated;
+    throw EIdException("'" + badCount + "' is not a valid integer value");
+  }
+  box.Name = name;
+  box.ReadOnly = Upper(FLastResult.Text).find("[READ-WRITE]") == std::string::npos;
+  FMailBox = std::move(box);
+  FState = csSelected;
+  return true;
+}
+
+bool TIdIMAP4::Fetch(int n, TIdMessage& message, bool wholeMessage) {
+  if (n < 1) throw EIdException(kNumberError);
+  CheckState({csSelected});
+  const std::string item = wholeMessage ? "RFC822" : "RFC822.HEADER";
+  const std::string tag = SendTagged("FETCH " + std::to_string(n) + " (" + item + ")");
+
+  // Read up to the untagged FETCH answer for message n that carries the item.
+  std::string answer;
+  const bool complete = ReadResponse(tag, [&](const std::string& line) {
+    int64_t number = 0;
+    std::string keyword;
+    if (!NumberedUntagged(line, number, keyword) || keyword != "FETCH" || number != n) return false;
+    if (FindItem(line, item) == std::string::npos) return false;  // e.g. a flag update
+    answer = line;
+    return true;
+  });
+  if (complete) return false;  // the command ended without an answer
+
+  const uint64_t size =
+      CheckedLiteralSize(answer, wholeMessage ? kMaxMessageLiteral : kMaxHeaderLiteral);
+  if (size == 0) {
+    // No literal (NIL, a quoted string) or an empty one: nothing to parse.
+    SkipLiterals(answer);
+    ReadResponse(tag, nullptr);
+    return false;
+  }
+
+  message.Clear();
+  std::exception_ptr parseError;
+  {
+    TMimeParser parser(message);
+    ReadTransfer transfer(*this);
+    uint64_t done = 0;
+    ReadBytes(size, [&](const char* p, std::size_t k) {
+      done += k;
+      if (!parseError) {
+        try {
+          parser.FeedBytes(p, k);
+        } catch (...) {
+          parseError = std::current_exception();  // read on, so the session stays in step
+        }
+      }
+      if (wholeMessage && OnWorkForPart) OnWorkForPart(*this, wmRead, static_cast<int64_t>(done));
+    });
+    if (!parseError) {
+      try {
+        parser.Finish();
+      } catch (...) {
+        parseError = std::current_exception();
+      }
+    }
+  }
+
+  // The rest of the FETCH answer (it may name UID and FLAGS), then the tagged line.
+  const std::string rest = ReadLn();
+  SkipLiterals(rest);
+  ReadResponse(tag, nullptr);
+  if (parseError) std::rethrow_exception(parseError);
+
+  if (wholeMessage) {
+    const std::string all = answer.substr(0, answer.rfind('{')) + " " + rest;
+    message.UID = ItemValue(all, "UID");
+    std::vector<std::string> flags;
+    if (ParenList(all, "FLAGS", flags)) message.Flags = std::move(flags);
+  }
+  return FLastResult.Code == "OK";
+}
+
+bool TIdIMAP4::FetchHeader(int n, TIdMessage& message) { return Fetch(n, message, false); }
+
+bool TIdIMAP4::FetchMessage(int n, TIdMessage& message) { return Fetch(n, message, true); }
+
+bool TIdIMAP4::DeleteMessages(const std::vector<int>& numbers) {
+  CheckState({csSelected});
+  if (numbers.empty()) return false;
+  std::string set;
+  for (int n : numbers) {
+    if (n < 1) throw EIdException(kNumberError);
+    if (!set.empty()) set += ',';
+    set += std::to_string(n);
+  }
+  const std::string tag = SendTagged("STORE " + set + " +FLAGS.SILENT (\\Deleted)");
+  ReadResponse(tag, nullptr);
+  return FLastResult.Code == "OK";
+}
+
+bool TIdIMAP4::ExpungeMailbox() {
+  CheckState({csSelected});
+  const std::string tag = SendTagged("EXPUNGE");
+  ReadResponse(tag, nullptr);  // "* n EXPUNGE" lines lower the count as they come
+  return FLastResult.Code == "OK";
+}
+
+int64_t TIdIMAP4::MailboxSize() {
+  CheckState({csSelected});
+  const int expected = FMailBox.TotalMsgs;
+  // "1:*" names no message in an empty mailbox, and servers refuse it; the size is 0.
+  if (expected == 0) return 0;
+  const std::string tag = SendTagged("FETCH 1:* (RFC822.SIZE)");
+  int seen = 0;
+  bool bad = false;
+  int64_t sum = 0;
+  ReadResponse(tag, [&](const std::string& line) {
+    if (seen >= expected) return false;
+    ++seen;
+    int64_t number = 0, size = 0;
+    std::string keyword;
+    if (NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
+        ParseNumber(ItemValue(line, "RFC822.SIZE"), size))
+      sum = SaturatingAdd(sum, size);
+    else
+      bad = true;
+    return false;
+  });
+  if (FLastResult.Code != "OK" || bad || seen < expected) return -1;
+  return sum;
+}

@@ -1,0 +1,143 @@
+// IMAP4 client: greeting, LOGIN, CAPABILITY, SELECT, FETCH (RFC822.HEADER, RFC822,
+// RFC822.SIZE), STORE +FLAGS.SILENT (\Deleted), EXPUNGE, LOGOUT. Connection, TLS, time-outs
+// and error texts come from TIdTCPConnection (plain port 143, implicit-TLS port 993).
+//
+// One session per operation: Connect() (greeting and login), SelectMailbox("INBOX"), the
+// fetch or store commands, Disconnect() (LOGOUT).
+//
+// Commands are tagged "C1", "C2", ...; the counter starts again at login. A tagged "NO" or
+// "BAD" is no error: the operation returns false (MailboxSize -1) and LastResult() holds
+// the server's text. Errors are raised for: a refused login (the server's text), a command
+// in the wrong state, a message number below 1, an unexpected untagged BYE, and everything
+// the connection layer raises.
+//
+// Whatever the server announces is checked before it is trusted: literal sizes against
+// what the command can need (a header, a message), counts against the int range. A
+// fetched message streams from its literal into TIdMessage through TMimeParser, so
+// memory stays bounded for any message size. Literals in untagged answers that the client
+// does not use are read and dropped, so the session stays in step with the server.
+#pragma once
+
+#include "IdTCPConnection.h"
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+class TIdMessage;
+
+enum TIdIMAP4RetrieveOnSelect { rsDisabled, rsHeaders, rsMessages };
+
+class TIdIMAP4 : public TIdTCPConnection {
+public:
+  // Nested so that the names do not collide with the SMTP and POP3 kinds.
+  enum TIdIMAP4AuthenticationType { atUserPass, atSASL };
+  enum TIdIMAP4ConnectionState {
+    csNonAuthenticated,
+    csAuthenticated,
+    csSelected,
+    csUnexpectedlyDisconnected
+  };
+
+  // The selected mailbox as SELECT reported it.
+  struct TIdMailBox {
+    std::string Name;
+    int TotalMsgs = 0;         // "n EXISTS"
+    int RecentMsgs = 0;        // "n RECENT"
+    int64_t UIDValidity = 0;   // "[UIDVALIDITY n]"
+    int FirstUnseenMsg = 0;    // "[UNSEEN n]"
+    std::vector<std::string> Flags;           // "FLAGS (...)"
+    std::vector<std::string> ChangeableFlags; // "[PERMANENTFLAGS (...)]"
+    bool ReadOnly = true;      // false only with "[READ-WRITE]"
+  };
+
+  // The tagged (or final) line of the last command.
+  struct TIdIMAP4Result {
+    std::string Code;  // "OK", "NO", "BAD", "PREAUTH", "BYE" or "+"
+    std::string Text;  // the server's text after the code
+  };
+
+  // Bounds on what the server announces.
+  static constexpr uint64_t kMaxHeaderLiteral = 16u << 20;        // RFC822.HEADER
+  static constexpr uint64_t kMaxMessageLiteral = 4ull << 30;      // RFC822 and any other
+  static constexpr int64_t kMaxMessageCount = 0x7FFFFFFF;         // EXISTS
+  static constexpr std::size_t kMaxCapabilities = 1000;
+
+  TIdIMAP4();
+  ~TIdIMAP4() override;
+
+  TIdIMAP4AuthenticationType AuthType = atUserPass;
+  TIdIMAP4RetrieveOnSelect RetrieveOnSelect = rsDisabled;  // only rsDisabled is supported
+  // Before each command, input that arrives within this many milliseconds is dropped.
+  int MilliSecsToWaitToClearBuffer = 10;
+  char MailBoxSeparator = '/';
+  // Progress of the message text while FetchMessage reads it (bytes of the literal so far).
+  TWorkEvent OnWorkForPart;
+
+  // TCP (+ TLS), greeting, LOGIN, CAPABILITY. A greeting other than OK or PREAUTH and a
+  // LOGIN answered NO or BAD raise the server's text; on any error the connection is
+  // closed again.
+  void Connect() override;
+  // LOGOUT (an untagged BYE is expected), then close. Not connected: raises "Not Connected".
+  // The connection is closed in any case.
+  void Disconnect() override;
+
+  bool SelectMailbox(const std::string& name);
+  int MessageCount() const { return FMailBox.TotalMsgs; }
+  bool FetchHeader(int n, TIdMessage& message);
+  bool FetchMessage(int n, TIdMessage& message);
+  // STORE n,m,... +FLAGS.SILENT (\Deleted). False for an empty list or a refusal.
+  bool DeleteMessages(const std::vector<int>& numbers);
+  // EXPUNGE: removes the messages flagged \Deleted from the selected mailbox. Message
+  // numbers of the remaining messages change afterwards.
+  bool ExpungeMailbox();
+  // Sum of RFC822.SIZE over all messages of the selected mailbox; -1 on failure.
+  int64_t MailboxSize();
+
+  TIdIMAP4ConnectionState ConnectionState() const { return FState; }
+  const std::string& GreetingBanner() const { return FGreetingBanner; }
+  const std::vector<std::string>& Capabilities() const { return FCapabilities; }
+  const TIdMailBox& MailBox() const { return FMailBox; }
+  const TIdIMAP4Result& LastResult() const { return FLastResult; }
+
+  // "Non Authenticated", "Authenticated", "Selected", "" for a connection lost unexpectedly.
+  static std::string StateName(TIdIMAP4ConnectionState state);
+  // Argument of LOGIN: an atom as it is, anything else as a quoted string.
+  static std::string QuoteString(const std::string& text);
+  // Mailbox name in modified UTF-7 (UTF-8 input), as SELECT sends it.
+  static std::string EncodeMailboxName(const std::string& name);
+
+private:
+  // Called for every untagged line of a response; true stops the reading there (the
+  // caller then reads the rest of the response itself, literal included).
+  using UntaggedHandler = std::function<bool(const std::string& line)>;
+
+  void Login();
+  void RequestCapability();
+  void CheckState(std::initializer_list<TIdIMAP4ConnectionState> allowed) const;
+  void ClearStrayInput();
+  std::string SendTagged(const std::string& command);
+  // Reads up to the final line of the response to tag; returns false when the handler
+  // stopped it early.
+  bool ReadResponse(const std::string& tag, const UntaggedHandler& handler,
+                    bool byeExpected = false);
+  // Reads and drops the literal a line announces, and the lines that follow it, as long as
+  // they announce more.
+  void SkipLiterals(std::string line);
+  void TrackUntagged(const std::string& line);
+  void ReadGreeting();
+  [[noreturn]] void UnexpectedBye();
+  uint64_t CheckedLiteralSize(const std::string& line, uint64_t limit);
+  bool Fetch(int n, TIdMessage& message, bool wholeMessage);
+
+  TIdIMAP4ConnectionState FState = csNonAuthenticated;
+  int FCmdCounter = 0;
+  std::string FGreetingBanner;
+  std::string FGreetingCode;
+  std::vector<std::string> FCapabilities;
+  TIdMailBox FMailBox;
+  TIdIMAP4Result FLastResult;
+  bool FSawBye = false;
+};

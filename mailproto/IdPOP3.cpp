@@ -1,0 +1,283 @@
+#include "IdPOP3.h"
+
+#include "IdMessage.h"
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string Trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && IsBlankOrControl(s[b])) ++b;
+  while (e > b && IsBlankOrControl(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+// A decimal number of at most 18 digits (no sign); false for anything else.
+bool ParseDecimal(const std::string& s, int64_t& value) {
+  if (s.empty() || s.size() > 18) return false;
+  int64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  value = v;
+  return true;
+}
+
+std::string Md5Hex(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  if (EVP_Digest(text.data(), text.size(), digest, &len, EVP_md5(), nullptr) != 1)
+    throw EIdException("MD5 digest failed.");
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < len; ++i) {
+    out += hex[digest[i] >> 4];
+    out += hex[digest[i] & 15];
+  }
+  return out;
+}
+
+// A user name or password holding a line break would smuggle further commands.
+void CheckNoLineBreak(const std::string& s) {
+  for (char c : s)
+    if (c == '\r' || c == '\n' || c == '\0')
+      throw EIdException("A line break or NUL character cannot be sent in a command.");
+}
+
+// Opens a wmRead transfer for its lifetime.
+class ReadTransfer {
+public:
+  explicit ReadTransfer(TIdTCPConnection& c) : c_(c) { c_.BeginWork(wmRead); }
+  ~ReadTransfer() { End(); }
+  void End() {
+    if (open_) c_.EndWork(wmRead);
+    open_ = false;
+  }
+  ReadTransfer(const ReadTransfer&) = delete;
+  ReadTransfer& operator=(const ReadTransfer&) = delete;
+
+private:
+  TIdTCPConnection& c_;
+  bool open_ = true;
+};
+
+}  // namespace
+
+TIdPOP3::TIdPOP3() : TIdTCPConnection(110, 995) {}
+
+TIdPOP3::~TIdPOP3() = default;
+
+// ---------------------------------------------------------------------------
+// Replies and data
+// ---------------------------------------------------------------------------
+
+TIdReply TIdPOP3::ReadReply() {
+  const std::string line = ReadReplyLine();
+  // The code ends at the first blank or "-" after the first character, so that the "-"
+  // of "-ERR" belongs to it.
+  std::size_t end = line.find_first_of(" -", 1);
+  std::string code = line.substr(0, end);
+  std::string text = end == std::string::npos ? std::string() : line.substr(end + 1);
+  TIdReply reply;
+  if (code == "+OK" || code == "-ERR" || code == "+") {
+    reply.Code = code;
+    reply.Text.push_back(Trim(text));
+  } else {
+    // Not a status line: an error whose message is what the server said.
+    reply.Code = "-ERR";
+    reply.Text.push_back(line);
+  }
+  return reply;
+}
+
+bool TIdPOP3::NextDataLine(std::string& line) {
+  line = ReadLn();
+  if (line == ".") return false;
+  line = UnstuffDotLine(line);
+  return true;
+}
+
+void TIdPOP3::SkipDataLines() {
+  std::string line;
+  while (NextDataLine(line)) {
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Session
+// ---------------------------------------------------------------------------
+
+void TIdPOP3::Connect() {
+  FAPOPTimestamp.clear();
+  FCapabilities.clear();
+  TIdTCPConnection::Connect();
+  try {
+    const TIdReply& greeting = GetResponse({"+OK"});
+    const std::string first = greeting.Text.empty() ? std::string() : greeting.Text.front();
+    std::size_t lt = first.find('<');
+    if (lt != std::string::npos) {
+      std::size_t gt = first.find('>', lt);
+      if (gt != std::string::npos) FAPOPTimestamp = first.substr(lt, gt - lt + 1);
+    }
+
+    if (SendCmd("CAPA").Code == "+OK") {
+      std::string line;
+      while (NextDataLine(line))
+        if (FCapabilities.size() < kMaxCapabilityLines) FCapabilities.push_back(line);
+    }
+
+    if (AutoLogin) Login();
+  } catch (...) {
+    CloseConnection();
+    throw;
+  }
+}
+
+void TIdPOP3::StartTLSIfRequired() {
+  const TIdUseTLS mode = GetUseTLS();
+  if (mode != utUseRequireTLS && mode != utUseExplicitTLS) return;
+  // Upgrading a plain connection with STLS needs a handshake on the open socket, which the
+  // connection layer does not offer; logging in without the protection the settings ask
+  // for would send the password in the clear, so refuse instead.
+  throw EIdException("STLS is not supported; use implicit TLS.");
+}
+
+void TIdPOP3::Login() {
+  StartTLSIfRequired();
+  CheckNoLineBreak(Username);
+  CheckNoLineBreak(Password);
+  switch (AuthType) {
+    case atUserPass:
+      SendCmd("USER " + Username, {"+OK"});
+      SendCmd("PASS " + Password, {"+OK"});
+      break;
+    case atAPOP:
+      if (FAPOPTimestamp.empty()) throw EIdException("Server do not support APOP (no timestamp)");
+      SendCmd("APOP " + Username + " " + Md5Hex(FAPOPTimestamp + Password), {"+OK"});
+      break;
+    case atSASL:
+      throw EIdException("Need SASL mechanisms to login with it!!");
+  }
+}
+
+void TIdPOP3::Disconnect() {
+  if (!Connected()) {
+    CloseConnection();
+    return;
+  }
+  try {
+    SendCmd("QUIT", {"+OK"});
+  } catch (...) {
+    CloseConnection();
+    throw;
+  }
+  CloseConnection();
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+// ---------------------------------------------------------------------------
+
+int TIdPOP3::CountMessages() {
+  const TIdReply& reply = SendCmd("STAT", {"+OK"});
+  const std::string text = reply.Text.empty() ? std::string() : reply.Text.front();
+  const std::string count = Trim(text.substr(0, text.find(' ')));
+  if (count.empty()) return 0;
+  int64_t n = 0;
+  if (!ParseDecimal(count, n) || n > kMaxMessageCount)
+    throw EIdException("'" + count + "' is not a valid integer value");
+  return static_cast<int>(n);
+}
+
+bool TIdPOP3::FetchHeader(int n, TIdMessage& message) {
+  message.Clear();
+  SendCmd("TOP " + std::to_string(n) + " 0", {"+OK"});
+  ReadTransfer transfer(*this);
+  TMimeParser parser(message);
+  std::string line;
+  bool inHeader = true;
+  bool sawField = false;
+  try {
+    while (NextDataLine(line)) {
+      if (!inHeader) continue;  // a server that sends body lines anyway
+      if (line.empty()) {
+        // The empty line that ends the header; empty lines before any field are skipped.
+        if (sawField) inHeader = false;
+        continue;
+      }
+      sawField = true;
+      parser.FeedLine(line);
+    }
+  } catch (const EIdMessageException&) {
+    SkipDataLines();  // keep the session in step before reporting the parser's error
+    throw;
+  }
+  parser.Finish();
+  return true;
+}
+
+bool TIdPOP3::FetchMessage(int n, TIdMessage& message) {
+  const TIdReply& reply = SendCmd("RETR " + std::to_string(n));
+  if (reply.Code != "+OK") return false;
+
+  message.Clear();
+  TMimeParser parser(message);
+  std::string line;
+  bool ended = false;
+  try {
+    {
+      ReadTransfer header(*this);
+      for (;;) {
+        if (!NextDataLine(line)) {
+          ended = true;  // the "." line came before the end of the header
+          break;
+        }
+        parser.FeedLine(line);
+        if (!parser.InHeader()) break;
+      }
+    }
+    if (!ended) {
+      ReadTransfer body(*this);  // a second transfer, its count starting at 0 again
+      while (NextDataLine(line)) parser.FeedLine(line);
+    }
+  } catch (const EIdMessageException&) {
+    if (!ended) SkipDataLines();
+    throw;
+  }
+  parser.Finish();
+  return true;
+}
+
+bool TIdPOP3::DeleteMessage(int n) {
+  SendCmd("DELE " + std::to_string(n), {"+OK"});
+  return true;
+}
+
+int64_t TIdPOP3::MailboxSize() {
+  try {
+    SendCmd("LIST", {"+OK"});
+    int64_t sum = 0;
+    bool summing = true;
+    std::string line;
+    while (NextDataLine(line)) {
+      if (line.empty()) summing = false;  // an empty line ends the listing; drain the rest
+      if (!summing) continue;
+      std::string rest = Trim(line);
+      std::size_t blank = rest.find(' ');
+      int64_t size = 0;
+      if (blank == std::string::npos || !ParseDecimal(Trim(rest.substr(blank + 1)), size)) size = 0;
+      sum = size > std::numeric_limits<int64_t>::max() - sum ? std::numeric_limits<int64_t>::max()
+                                                            : sum + size;
+    }
+    return sum;
+  } catch (const EIdException&) {
+    return -1;
+  }
+}

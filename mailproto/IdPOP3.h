@@ -1,0 +1,79 @@
+// POP3 client: greeting, CAPA, USER/PASS login, STAT, TOP n 0, RETR, DELE, LIST, QUIT.
+// Connection, TLS, time-outs and error texts come from TIdTCPConnection (plain port 110,
+// implicit-TLS port 995).
+//
+// One session per operation: Connect() (greeting, CAPA and, with AutoLogin, the login),
+// the commands, Disconnect() (QUIT; the server commits the DELE marks only then).
+//
+// Replies are one status line: "+OK", "-ERR" or "+", then the text. A line without one of
+// these codes counts as "-ERR". A refused command raises EIdReplyError whose message is the
+// server's text after the code. Multi-line data (CAPA, TOP, RETR, LIST) ends with a line
+// "." alone; in TOP and RETR data a leading "." is a stuffed dot and removed.
+//
+// Fetched messages stream into TIdMessage through TMimeParser: attachment bytes go to the
+// parser as each line arrives, so memory stays bounded for any message size.
+#pragma once
+
+#include "IdTCPConnection.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TIdMessage;
+
+class TIdPOP3 : public TIdTCPConnection {
+public:
+  // Nested so that the names do not collide with the SMTP and IMAP4 kinds.
+  enum TIdPOP3AuthenticationType { atUserPass, atAPOP, atSASL };
+
+  // Upper bound of a STAT count; a larger number is a broken or hostile server.
+  static constexpr int64_t kMaxMessageCount = 0x7FFFFFFF;
+  // Upper bound of the CAPA reply (lines kept in memory).
+  static constexpr std::size_t kMaxCapabilityLines = 1000;
+
+  TIdPOP3();
+  ~TIdPOP3() override;
+
+  TIdPOP3AuthenticationType AuthType = atUserPass;
+  bool AutoLogin = true;
+
+  // TCP (+ TLS), greeting "+OK", CAPA, and with AutoLogin the login. On any error the
+  // connection is closed again and the error raised.
+  void Connect() override;
+  // "QUIT" (reply must be "+OK"); the connection is closed in any case.
+  void Disconnect() override;
+  // USER/PASS (or APOP). A refusal raises the server's text.
+  void Login();
+
+  // STAT: the number of messages. Raises "'%s' is not a valid integer value" for a count
+  // that is not a number (or is negative or absurdly large).
+  int CountMessages();
+  // TOP n 0 into message (cleared first). True unless an error is raised.
+  bool FetchHeader(int n, TIdMessage& message);
+  // RETR n into message. False (message untouched) when the server refuses.
+  bool FetchMessage(int n, TIdMessage& message);
+  // DELE n; takes effect at QUIT. True unless an error is raised.
+  bool DeleteMessage(int n);
+  // LIST: the sum of all message sizes in bytes; -1 on any failure.
+  int64_t MailboxSize();
+
+  // The "<...>" part of the greeting, empty when there was none.
+  const std::string& APOPTimestamp() const { return FAPOPTimestamp; }
+  // Lines of the CAPA reply (empty when CAPA was refused).
+  const std::vector<std::string>& Capabilities() const { return FCapabilities; }
+
+protected:
+  // One status line: Code "+OK" / "-ERR" / "+", Text = { the rest of the line }.
+  TIdReply ReadReply() override;
+
+private:
+  // The next line of multi-line data with a stuffed dot removed; false at the "." line.
+  bool NextDataLine(std::string& line);
+  // Reads and drops multi-line data up to the "." line.
+  void SkipDataLines();
+  void StartTLSIfRequired();
+
+  std::string FAPOPTimestamp;
+  std::vector<std::string> FCapabilities;
+};

@@ -1,0 +1,57 @@
+// SMTP client: greeting (EHLO, HELO fallback), AUTH LOGIN, sending one message per
+// MAIL/RCPT/DATA exchange, QUIT. Connection, TLS and error texts come from
+// TIdTCPConnection (plain port 25, implicit-TLS port 465).
+#pragma once
+
+#include "IdTCPConnection.h"
+
+#include <string>
+#include <vector>
+
+class TIdMessage;
+
+enum TIdSMTPAuthenticationType { atNone, atDefault, atSASL };
+
+// A reply of the SMTP server with a code that was not accepted.
+class EIdSMTPReplyError : public EIdReplyError {
+public:
+  using EIdReplyError::EIdReplyError;
+};
+
+class TIdSMTP : public TIdTCPConnection {
+public:
+  TIdSMTP();
+  ~TIdSMTP() override;
+
+  TIdSMTPAuthenticationType AuthType = atDefault;
+  bool UseEhlo = true;
+  bool PipeLine = false;  // the pipelined variant is not implemented; commands go one by one
+  std::string HeloName;   // empty: the local host name
+  std::string MailAgent;  // empty: no X-Mailer header
+
+  // TCP/TLS, greeting 220, EHLO (or HELO). Closes the connection again on any error.
+  void Connect() override;
+  // QUIT (221 required); the connection is closed in any case.
+  void Disconnect() override;
+  // Authenticates as AuthType says; returns whether the session is authenticated.
+  bool Login();
+  // RSET, MAIL FROM, RCPT TO for To/Cc/Bcc, DATA, the message, ".".
+  void SendMessage(TIdMessage& message);
+
+  bool DidAuthenticate() const { return FDidAuthenticate; }
+  // Lines of the last EHLO reply except the first.
+  const std::vector<std::string>& Capabilities() const { return FCapabilities; }
+  // The name sent with EHLO/HELO: HeloName, else the local host name.
+  std::string EffectiveHeloName() const;
+
+protected:
+  [[noreturn]] void RaiseReplyError(const TIdReply& reply) override;
+
+private:
+  void SendGreeting();
+  std::vector<std::string> AuthMechanisms() const;
+  void SendBody(TIdMessage& message);
+
+  std::vector<std::string> FCapabilities;
+  bool FDidAuthenticate = false;
+};

@@ -1,0 +1,471 @@
+// IMAP4 dialogue against scripted fake servers: tags, LOGIN quoting and refusal, SELECT
+// refused, FETCH answers without literal, unexpected BYE, absurd literal sizes and counts,
+// servers that break off mid-reply.
+#include "IdIMAP4.h"
+#include "IdMessage.h"
+#include "support/FakeServer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct Imap : TIdIMAP4 {
+  explicit Imap(uint16_t port) {
+    Host = "127.0.0.1";
+    Port = port;
+    Username = "user1";
+    Password = "secret pass";
+    ConnectTimeout = 3000;
+    ReadTimeout = 3000;
+  }
+};
+
+template <class F>
+std::string ErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const EIdException& e) {
+    return e.what();
+  }
+  return "<no error>";
+}
+
+const char* const kWrongState =
+    "Unable to execute command, wrong connection state;Current connection state: ";
+const char* const kBye =
+    "Server has gracefully disconnected you, possibly because the connection was idle for too "
+    "long.";
+
+fake::FakeServer& LoggedIn(fake::FakeServer& srv) {
+  return srv.SendLine("* OK [CAPABILITY IMAP4rev1] ready")
+      .Reply("C1 LOGIN user1 \"secret pass\"", "C1 OK Logged in")
+      .Reply("C2 CAPABILITY", "* CAPABILITY IMAP4rev1 IDLE\r\nC2 OK done")
+      .Reply("C3 CAPABILITY", "* CAPABILITY IMAP4rev1 IDLE UIDPLUS\r\nC3 OK done");
+}
+
+fake::FakeServer& Selected(fake::FakeServer& srv, int exists) {
+  return LoggedIn(srv).Reply("C4 SELECT \"INBOX\"",
+                             "* FLAGS (\\Answered \\Deleted \\Seen)\r\n"
+                             "* OK [PERMANENTFLAGS (\\Deleted \\Seen \\*)] Flags permitted.\r\n"
+                             "* " + std::to_string(exists) + " EXISTS\r\n"
+                             "* 1 RECENT\r\n"
+                             "* OK [UNSEEN 2] First unseen.\r\n"
+                             "* OK [UIDVALIDITY 1700000000] UIDs valid\r\n"
+                             "C4 OK [READ-WRITE] Select completed.");
+}
+
+// A literal: "{n}" CR LF and the bytes.
+std::string Literal(const std::string& bytes) {
+  return "{" + std::to_string(bytes.size()) + "}\r\n" + bytes;
+}
+
+const std::string kHeader =
+    "From: \"Tavrel\" <me@b.test>\r\nSubject: =?UTF-8?Q?ExFile:\\Gr=C3=BC=C3=9Fe\\?=\r\n\r\n";
+
+// ---------------------------------------------------------------------------
+// Helpers of the command syntax
+// ---------------------------------------------------------------------------
+
+TEST(Imap4Syntax, QuoteString) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"Tavrel1", "Tavrel1"},
+      {"secret pass", "\"secret pass\""},
+      {"", "\"\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"p(x)", "\"p(x)\""},
+      {"50%", "\"50%\""},
+      {"a*", "\"a*\""},
+      {"{3}", "\"{3}\""},
+      {"tab\there", "\"tab\there\""},
+      {"gr\xC3\xBC\xC3\x9F", "\"gr\xC3\xBC\xC3\x9F\""},
+      {"a]b", "a]b"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(TIdIMAP4::QuoteString(in), out) << in;
+}
+
+TEST(Imap4Syntax, MailboxNamesInModifiedUtf7) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"INBOX", "INBOX"},
+      {"Tom & Jerry", "Tom &- Jerry"},
+      {"Entw\xC3\xBC" "rfe", "Entw&APw-rfe"},
+      {"~peter/mail/\xE5\x8F\xB0\xE5\x8C\x97/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+       "~peter/mail/&U,BTFw-/&ZeVnLIqe-"},
+      {"\xF0\x9F\x98\x80", "&2D3eAA-"},  // outside the BMP: a surrogate pair
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(TIdIMAP4::EncodeMailboxName(in), out) << in;
+}
+
+// ---------------------------------------------------------------------------
+// Connect, login, select
+// ---------------------------------------------------------------------------
+
+TEST(Imap4Session, TagsQuotingAndSelectedMailbox) {
+  fake::FakeServer srv;
+  Selected(srv, 3).Reply("C5 LOGOUT", "* BYE Logging out\r\nC5 OK Logout completed.").Close();
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  EXPECT_EQ(imap.ConnectionState(), TIdIMAP4::csAuthenticated);
+  EXPECT_EQ(imap.GreetingBanner(), "[CAPABILITY IMAP4rev1] ready");
+  EXPECT_EQ(imap.Capabilities(), (Lines{"IMAP4rev1", "IDLE", "UIDPLUS"}));
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_EQ(imap.ConnectionState(), TIdIMAP4::csSelected);
+  EXPECT_EQ(imap.MessageCount(), 3);
+  const auto& box = imap.MailBox();
+  EXPECT_EQ(box.Name, "INBOX");
+  EXPECT_EQ(box.RecentMsgs, 1);
+  EXPECT_EQ(box.FirstUnseenMsg, 2);
+  EXPECT_EQ(box.UIDValidity, 1700000000);
+  EXPECT_EQ(box.Flags, (Lines{"\\Answered", "\\Deleted", "\\Seen"}));
+  EXPECT_EQ(box.ChangeableFlags, (Lines{"\\Deleted", "\\Seen", "\\*"}));
+  EXPECT_FALSE(box.ReadOnly);
+  imap.Disconnect();
+  EXPECT_FALSE(imap.IsConnected());
+  EXPECT_EQ(imap.ConnectionState(), TIdIMAP4::csNonAuthenticated);
+  EXPECT_TRUE(imap.Capabilities().empty());
+  ASSERT_TRUE(srv.WaitDone(5000));
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Session, PasswordOfLettersAndDigitsIsSentAsAnAtom) {
+  fake::FakeServer srv;
+  srv.SendLine("* OK ready")
+      .Reply("C1 LOGIN user1 Tavrel1", "C1 OK")
+      .Reply("C2 CAPABILITY", "C2 OK")
+      .Reply("C3 CAPABILITY", "C3 OK");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Password = "Tavrel1";
+  imap.Connect();
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Session, PreauthSkipsLogin) {
+  fake::FakeServer srv;
+  srv.SendLine("* PREAUTH welcome").Reply("C1 CAPABILITY", "* CAPABILITY IMAP4rev1\r\nC1 OK");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  EXPECT_EQ(imap.ConnectionState(), TIdIMAP4::csAuthenticated);
+  EXPECT_EQ(imap.Capabilities(), (Lines{"IMAP4rev1"}));
+}
+
+TEST(Imap4Session, RefusedLoginOrGreetingRaisesTheServerText) {
+  struct Case {
+    const char* name;
+    std::function<void(fake::FakeServer&)> script;
+    std::string error;
+    Lines received;
+  };
+  const std::vector<Case> cases = {
+      {"LOGIN NO",
+       [](fake::FakeServer& s) {
+         s.SendLine("* OK ready")
+             .Reply("C1 LOGIN *", "C1 NO [AUTHENTICATIONFAILED] Authentication failed.")
+             .Reply("C2 LOGOUT", "* BYE\r\nC2 OK")
+             .Close();
+       },
+       "[AUTHENTICATIONFAILED] Authentication failed.",
+       {"C1 LOGIN user1 \"secret pass\"", "C2 LOGOUT"}},
+      {"LOGIN BAD",
+       [](fake::FakeServer& s) {
+         s.SendLine("* OK ready").Reply("C1 LOGIN *", "C1 BAD Syntax error").Reply("C2 LOGOUT", "C2 OK").Close();
+       },
+       "Syntax error",
+       {"C1 LOGIN user1 \"secret pass\"", "C2 LOGOUT"}},
+      {"greeting BYE",
+       [](fake::FakeServer& s) { s.SendLine("* BYE Too many connections").Close(); },
+       "Too many connections",
+       {}},
+      {"closed during greeting", [](fake::FakeServer& s) { s.Send("* OK [CAPA").Close(); },
+       "Connection Closed Gracefully.", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakeServer srv;
+    c.script(srv);
+    srv.Start();
+    Imap imap(srv.Port());
+    EXPECT_EQ(ErrorOf([&] { imap.Connect(); }), c.error);
+    EXPECT_FALSE(imap.IsConnected());
+    EXPECT_EQ(imap.ConnectionState(), TIdIMAP4::csNonAuthenticated);
+    ASSERT_TRUE(srv.WaitDone(5000));
+    EXPECT_EQ(srv.Received(), c.received);
+  }
+}
+
+TEST(Imap4Session, SelectRefusedLeavesAuthenticatedState) {
+  fake::FakeServer srv;
+  LoggedIn(srv).Reply("C4 SELECT \"Missing\"", "C4 NO Mailbox doesn't exist: Missing");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  EXPECT_FALSE(imap.SelectMailbox("Missing"));
+  EXPECT_EQ(imap.ConnectionState(), TIdIMAP4::csAuthenticated);
+  EXPECT_EQ(imap.LastResult().Code, "NO");
+  EXPECT_EQ(imap.LastResult().Text, "Mailbox doesn't exist: Missing");
+  TIdMessage msg;
+  EXPECT_EQ(ErrorOf([&] { imap.FetchHeader(1, msg); }), std::string(kWrongState) + "Authenticated.");
+  EXPECT_EQ(ErrorOf([&] { imap.MailboxSize(); }), std::string(kWrongState) + "Authenticated.");
+}
+
+TEST(Imap4Session, CommandsBeforeLoginRaiseTheWrongStateError) {
+  Imap imap(1);
+  EXPECT_EQ(ErrorOf([&] { imap.SelectMailbox("INBOX"); }),
+            std::string(kWrongState) + "Non Authenticated.");
+  TIdMessage msg;
+  EXPECT_EQ(ErrorOf([&] { imap.FetchHeader(0, msg); }),
+            "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.");
+  EXPECT_EQ(ErrorOf([&] { imap.Disconnect(); }), "Not Connected");
+}
+
+TEST(Imap4Session, AbsurdExistsCountIsRefused) {
+  fake::FakeServer srv;
+  LoggedIn(srv).Reply("C4 SELECT \"INBOX\"", "* 99999999999 EXISTS\r\nC4 OK [READ-WRITE] done");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  EXPECT_EQ(ErrorOf([&] { imap.SelectMailbox("INBOX"); }),
+            "'99999999999' is not a valid integer value");
+  EXPECT_EQ(imap.ConnectionState(), TIdIMAP4::csAuthenticated);
+}
+
+// ---------------------------------------------------------------------------
+// FETCH
+// ---------------------------------------------------------------------------
+
+TEST(Imap4Fetch, HeaderFromLiteral) {
+  fake::FakeServer srv;
+  Selected(srv, 2).Reply("C5 FETCH 2 (RFC822.HEADER)",
+                         "* 2 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK Fetch completed.");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  TIdMessage msg;
+  ASSERT_TRUE(imap.FetchHeader(2, msg));
+  EXPECT_EQ(msg.Subject, "ExFile:\\Gr\xC3\xBC\xC3\x9F" "e\\");
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Fetch, AnswersWithoutUsableLiteralReturnFalseAndStayInStep) {
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"NIL", "* 1 FETCH (RFC822.HEADER NIL)\r\nC5 OK done"},
+      {"quoted", "* 1 FETCH (RFC822.HEADER \"Subject: x\")\r\nC5 OK done"},
+      {"empty literal", "* 1 FETCH (RFC822.HEADER {0}\r\n)\r\nC5 OK done"},
+      {"no answer at all", "C5 OK done"},
+      {"refused", "C5 BAD Invalid messageset"},
+      {"answer for another message only",
+       "* 2 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK done"},
+  };
+  for (const auto& [name, reply] : cases) {
+    SCOPED_TRACE(name);
+    fake::FakeServer srv;
+    Selected(srv, 2).Reply("C5 FETCH 1 (RFC822.HEADER)", reply).Reply(
+        "C6 FETCH 1 (RFC822.HEADER)", "* 1 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC6 OK");
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+    TIdMessage msg;
+    EXPECT_FALSE(imap.FetchHeader(1, msg));
+    EXPECT_TRUE(imap.FetchHeader(1, msg));  // the next command still reads its own answer
+    EXPECT_EQ(msg.Subject, "ExFile:\\Gr\xC3\xBC\xC3\x9F" "e\\");
+  }
+}
+
+TEST(Imap4Fetch, UnsolicitedLinesAndLiteralsBeforeTheAnswerAreSkipped) {
+  fake::FakeServer srv;
+  Selected(srv, 2).Reply("C5 FETCH 1 (RFC822.HEADER)",
+                         "* 1 FETCH (FLAGS (\\Seen))\r\n"
+                         "* 2 FETCH (BODY[] " + Literal("C5 OK fake\r\n* 1 FETCH (RFC822.HEADER {3}\r\n") +
+                             ")\r\n"
+                             "* 3 EXISTS\r\n"
+                             "* 1 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK done");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  TIdMessage msg;
+  ASSERT_TRUE(imap.FetchHeader(1, msg));
+  EXPECT_EQ(msg.Subject, "ExFile:\\Gr\xC3\xBC\xC3\x9F" "e\\");
+  EXPECT_EQ(imap.MessageCount(), 3);  // the new EXISTS count is kept
+}
+
+TEST(Imap4Fetch, MessageWithAttachmentUidFlagsAndProgress) {
+  const std::string mail =
+      "From: \"Tavrel\" <me@b.test>\r\n"
+      "Subject: ExFile:\\a.txt<1/1>\r\n"
+      "Content-Type: multipart/mixed; boundary=\"XyZ=_1\"\r\n"
+      "MIME-Version: 1.0\r\n\r\n"
+      "--XyZ=_1\r\n"
+      "Content-Type: Stream;\r\n        name=\"a.txt\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n"
+      "Content-Disposition: attachment;\r\n        filename=\"a.txt\"\r\n\r\n"
+      "aGVsbG8ud29ybGQK\r\n\r\n"
+      "--XyZ=_1--\r\n";
+  fake::FakeServer srv;
+  Selected(srv, 1).Reply("C5 FETCH 1 (RFC822)",
+                         "* 1 FETCH (UID 42 RFC822 " + Literal(mail) + " FLAGS (\\Seen \\Recent))\r\nC5 OK");
+  srv.Start();
+  Imap imap(srv.Port());
+  std::vector<int64_t> progress;
+  imap.OnWorkForPart = [&](TIdTCPConnection&, TWorkMode mode, int64_t count) {
+    EXPECT_EQ(mode, wmRead);
+    progress.push_back(count);
+  };
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_TRUE(progress.empty());  // only the message text reports here
+  TIdMessage msg;
+  ASSERT_TRUE(imap.FetchMessage(1, msg));
+  EXPECT_EQ(msg.Subject, "ExFile:\\a.txt<1/1>");
+  ASSERT_NE(msg.FirstAttachment(), nullptr);
+  EXPECT_EQ(msg.FirstAttachment()->ReadAll(), "hello.world\n");
+  EXPECT_EQ(msg.UID, "42");
+  EXPECT_EQ(msg.Flags, (Lines{"\\Seen", "\\Recent"}));
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), static_cast<int64_t>(mail.size()));
+}
+
+TEST(Imap4Fetch, AbsurdLiteralSizesGiveACleanError) {
+  struct Case {
+    const char* name;
+    std::string reply;
+    bool whole;
+  };
+  const std::vector<Case> cases = {
+      {"header over its bound", "* 1 FETCH (RFC822.HEADER {16777217}", false},
+      {"message over its bound", "* 1 FETCH (RFC822 {99999999999999}", true},
+      {"more digits than any number", "* 1 FETCH (RFC822 {123456789012345678901234567890}", true},
+      {"skipped literal over its bound", "* 7 FETCH (BODY[] {99999999999999}", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakeServer srv;
+    Selected(srv, 1).Expect("C5 FETCH *").SendLine(c.reply);
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+    TIdMessage msg;
+    std::string err = ErrorOf([&] { c.whole ? imap.FetchMessage(1, msg) : imap.FetchHeader(1, msg); });
+    EXPECT_NE(err.find("The server announced a literal of"), std::string::npos) << err;
+    EXPECT_FALSE(imap.IsConnected());
+  }
+}
+
+TEST(Imap4Fetch, ServerBreakingOffMidReplyGivesACleanError) {
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"inside the literal", "* 1 FETCH (RFC822 {5000}\r\nSubject: x\r\n\r\nabc"},
+      {"after the literal", "* 1 FETCH (RFC822 " + Literal("Subject: x\r\n\r\nbody\r\n")},
+      {"before the tagged line", "* 1 FETCH (RFC822 " + Literal("Subject: x\r\n\r\n") + ")\r\n"},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    fake::FakeServer srv;
+    Selected(srv, 1).Expect("C5 FETCH 1 (RFC822)").Send(bytes).Close();
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+    TIdMessage msg;
+    EXPECT_EQ(ErrorOf([&] { imap.FetchMessage(1, msg); }), "Connection Closed Gracefully.");
+    EXPECT_FALSE(imap.IsConnected());
+  }
+}
+
+TEST(Imap4Fetch, UnexpectedByeRaisesAndDisconnects) {
+  const std::vector<std::pair<const char*, std::function<void(fake::FakeServer&)>>> cases = {
+      {"in the answer",
+       [](fake::FakeServer& s) {
+         s.Reply("C5 FETCH 1 (RFC822.HEADER)", "* BYE Disconnected for inactivity.").Close();
+       }},
+      {"while idle, before the next command",
+       [](fake::FakeServer& s) { s.SendLine("* BYE Disconnected for inactivity."); }},
+  };
+  for (const auto& [name, script] : cases) {
+    SCOPED_TRACE(name);
+    fake::FakeServer srv;
+    script(Selected(srv, 1));
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+    TIdMessage msg;
+    EXPECT_EQ(ErrorOf([&] { imap.FetchHeader(1, msg); }), kBye);
+    EXPECT_EQ(imap.ConnectionState(), TIdIMAP4::csUnexpectedlyDisconnected);
+    EXPECT_FALSE(imap.IsConnected());
+    EXPECT_EQ(ErrorOf([&] { imap.FetchHeader(1, msg); }), std::string(kWrongState) + ".");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Size, delete, expunge, logout
+// ---------------------------------------------------------------------------
+
+TEST(Imap4Mailbox, MailboxSize) {
+  const std::vector<std::tuple<const char*, int, std::string, int64_t>> cases = {
+      {"sum", 2, "* 1 FETCH (RFC822.SIZE 120)\r\n* 2 FETCH (RFC822.SIZE 3000)\r\nC5 OK", 3120},
+      {"beyond 32 bits", 2,
+       "* 1 FETCH (RFC822.SIZE 4294967296)\r\n* 2 FETCH (UID 9 RFC822.SIZE 1)\r\nC5 OK", 4294967297},
+      {"not a FETCH answer", 2, "* 1 FETCH (RFC822.SIZE 120)\r\n* 1 EXPUNGE\r\nC5 OK", -1},
+      {"size missing", 1, "* 1 FETCH (RFC822.SIZE abc)\r\nC5 OK", -1},
+      {"fewer answers than messages", 2, "* 1 FETCH (RFC822.SIZE 120)\r\nC5 OK", -1},
+      {"refused", 2, "C5 BAD Invalid messageset", -1},
+  };
+  for (const auto& [name, exists, reply, size] : cases) {
+    SCOPED_TRACE(name);
+    fake::FakeServer srv;
+    Selected(srv, exists).Reply("C5 FETCH 1:* (RFC822.SIZE)", reply);
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+    EXPECT_EQ(imap.MailboxSize(), size);
+  }
+}
+
+TEST(Imap4Mailbox, DeleteFlagsAndExpunge) {
+  fake::FakeServer srv;
+  Selected(srv, 3)
+      .Reply("C5 STORE 3,1 +FLAGS.SILENT (\\Deleted)", "C5 OK Store completed.")
+      .Reply("C6 STORE 2 +FLAGS.SILENT (\\Deleted)", "C6 NO [READ-ONLY] Mailbox is read-only.")
+      .Reply("C7 EXPUNGE", "* 3 EXPUNGE\r\n* 1 EXPUNGE\r\nC7 OK Expunge completed.");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_FALSE(imap.DeleteMessages({}));
+  EXPECT_EQ(ErrorOf([&] { imap.DeleteMessages({2, 0}); }),
+            "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.");
+  EXPECT_TRUE(imap.DeleteMessages({3, 1}));
+  EXPECT_FALSE(imap.DeleteMessages({2}));
+  EXPECT_TRUE(imap.ExpungeMailbox());
+  EXPECT_EQ(imap.MessageCount(), 1);
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Mailbox, LogoutAnsweredByByeAndCloseOnly) {
+  fake::FakeServer srv;
+  LoggedIn(srv).Reply("C4 LOGOUT", "* BYE Logging out").Close();
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  EXPECT_EQ(ErrorOf([&] { imap.Disconnect(); }), "<no error>");
+  EXPECT_FALSE(imap.IsConnected());
+}
+
+TEST(Imap4Mailbox, LogoutFailingStillCloses) {
+  fake::FakeServer srv;
+  LoggedIn(srv).Expect("C4 LOGOUT").Close();
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  EXPECT_EQ(ErrorOf([&] { imap.Disconnect(); }), "Connection Closed Gracefully.");
+  EXPECT_FALSE(imap.IsConnected());
+}
+
+}  // namespace
