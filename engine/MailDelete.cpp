@@ -4,11 +4,12 @@
 #include "MailFolders.h"
 #include "StoredMail.h"
 
-bool TMailThread::DeleteMails(const std::string& pathArg) {
+bool TMailThread::DeleteMails(const std::string& pathArg, bool ownMailOnly) {
     CountBytes = false;
     std::string path = pathArg;
     if (TrimSubject(path).empty()) path = CurrentOp.Path + CurrentOp.Name;
-    const std::string pattern = DeletePattern(path);
+    std::string pattern = DeletePattern(path);
+    if (ownMailOnly && !path.empty() && path.back() == '\\') pattern += "|";
     struct Guard {
         TMailThread* t;
         ~Guard() {

@@ -132,11 +132,13 @@ void TMailThread::Execute() {
             switch (CurrentOp.Kind) {
             case opSend:
                 clearCache();
+                UploadPath = AffectedPath(CurrentOp);
                 Attempts([this] { return Upload(); });
                 if (!Success && !Terminated()) {
-                    // Parts of an unfinished upload must not stay on the server.
+                    // Parts of an unfinished upload must not stay on the server. For a
+                    // folder only its own mail: what is stored below it stays.
                     try {
-                        DeleteMails(UploadPath);
+                        DeleteMails(UploadPath, true);
                     } catch (const TStopped&) {
                         throw;
                     } catch (...) {
@@ -243,6 +245,7 @@ void TMailThread::FinishOp() {
     default:
         break;
     }
+    if (Owner.OnOperationFinished) Owner.OnOperationFinished(&m, CurrentOp, Success);
     if (Owner.OnOperationDone) Owner.OnOperationDone(&m);
 }
 

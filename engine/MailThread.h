@@ -75,7 +75,9 @@ private:
     bool RefreshStructure();
     bool MeasureSize();
     bool Download();
-    bool DeleteMails(const std::string& path);
+    // ownMailOnly: for a folder, only the folder's own mail (the clean-up after a failed
+    // upload), not what is stored below it.
+    bool DeleteMails(const std::string& path, bool ownMailOnly = false);
 
     TMailFolders& Owner;
     IDispatcher& dispatcher_;

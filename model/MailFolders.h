@@ -53,6 +53,8 @@ public:
     TMailFolder* CurrentFolder = nullptr;
     TDoneEvent OnOperationDone;
     TProgressEvent OnProgress;
+    // The outcome of one operation, before OnOperationDone (front ends that report it).
+    std::function<void(TMailFolder*, const TExOp&, bool success)> OnOperationFinished;
     // The worker's status text (empty to clear), shown in the first panel of the status bar.
     std::function<void(const std::string&)> OnStatus;
     std::unique_ptr<TOptions> Options;

@@ -246,3 +246,20 @@ TEST_F(EngineTest, DragOutOfAFolderCopiesOnceAfterTheLastDownload) {
     EXPECT_EQ(ReadFile((target / "pics" / "3.bin").string()), "three");
     EXPECT_EQ(ReadFile((target / "pics" / "1.bin").string()), "one");
 }
+
+TEST_F(EngineTest, FailedFolderUploadKeepsWhatIsStoredBelowIt) {
+    TMailFolder& box = AddBox("Work");
+    MakeLocal("keep/f.txt", "precious");
+    box.AddLocal("\\", (local_ / "keep").string(), true);
+    ASSERT_TRUE(RunUntilIdle());
+    // The folder is sent again while the SMTP server cannot be reached.
+    box.SmtpPort = 1;
+    box.Ops.Add(opSend, "\\", -1, "keep\\");
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(waits_.size(), 5u);
+    box.Files.Clear();
+    box.QueueRefresh();
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_GE(box.Files.IndexOf("\\keep\\f.txt"), 0);
+    EXPECT_GE(box.Files.IndexOf("\\keep\\"), 0);
+}
