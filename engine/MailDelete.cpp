@@ -10,19 +10,7 @@ bool TMailThread::DeleteMails(const std::string& pathArg, bool ownMailOnly) {
     if (TrimSubject(path).empty()) path = CurrentOp.Path + CurrentOp.Name;
     std::string pattern = DeletePattern(path);
     if (ownMailOnly && !path.empty() && path.back() == '\\') pattern += "|";
-    struct Guard {
-        TMailThread* t;
-        ~Guard() {
-            try {
-                t->DisconnectQuietly(t->Reader()); // POP3: the QUIT makes the deletions final
-                t->Position = 0;
-                t->Maximum = 0;
-                t->Sync([this] { t->ReportProgress(); });
-                t->SetStatus("");
-            } catch (...) {
-            }
-        }
-    } guard{this};
+    TClosing guard{ReaderClosing()}; // for POP3 the QUIT makes the deletions final
     if (!ConnectReader()) return false;
     SetStatus("Locate mail should be deleted...");
     if (UseImap && !Imap4.SelectMailbox("INBOX")) return false;

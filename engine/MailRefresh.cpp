@@ -3,18 +3,15 @@
 
 #include "MailFolders.h"
 
-namespace {
-// Closing steps of a reading operation, run however it ends.
-struct TReaderGuard {
-    std::function<void()> close;
-    ~TReaderGuard() {
-        try {
-            close();
-        } catch (...) {
-        }
-    }
-};
-} // namespace
+std::function<void()> TMailThread::ReaderClosing() {
+    return [this] {
+        DisconnectQuietly(Reader());
+        Position = 0;
+        Maximum = 0;
+        Sync([this] { ReportProgress(); });
+        SetStatus("");
+    };
+}
 
 bool TMailThread::RefreshStructure() {
     CountBytes = false;
@@ -23,13 +20,7 @@ bool TMailThread::RefreshStructure() {
     Maximum = 0;
     Sync([this] { ReportProgress(); });
     Subjects.clear();
-    TReaderGuard guard{[this] {
-        DisconnectQuietly(Reader());
-        Position = 0;
-        Maximum = 0;
-        Sync([this] { ReportProgress(); });
-        SetStatus("");
-    }};
+    TClosing guard{ReaderClosing()};
     if (!ConnectReader()) return false;
     SetStatus("List all file/folder structure from mail server");
     if (UseImap && !Imap4.SelectMailbox("INBOX")) return false;
@@ -54,13 +45,7 @@ bool TMailThread::RefreshStructure() {
 bool TMailThread::MeasureSize() {
     CountBytes = false;
     MeasuredSize = 0;
-    TReaderGuard guard{[this] {
-        DisconnectQuietly(Reader());
-        Position = 0;
-        Maximum = 0;
-        Sync([this] { ReportProgress(); });
-        SetStatus("");
-    }};
+    TClosing guard{ReaderClosing()};
     if (!ConnectReader()) return false;
     Position = 1;
     Maximum = 1;

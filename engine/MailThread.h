@@ -39,6 +39,16 @@ public:
 private:
     friend class TMailThreadHandle;
     struct TStopped {}; // thrown when the thread must end at once
+    // Closing steps of an operation, run however it ends (errors in them are ignored).
+    struct TClosing {
+        std::function<void()> close;
+        ~TClosing() {
+            try {
+                close();
+            } catch (...) {
+            }
+        }
+    };
 
     void Execute();
     bool Terminated() const { return stop_ || abandoned_; }
@@ -66,6 +76,8 @@ private:
     TIdTCPConnection& Reader();
     void DisconnectQuietly(TIdTCPConnection& client);
     int ReaderCount();
+    // Disconnect the reader, progress back to 0 of 0, status cleared.
+    std::function<void()> ReaderClosing();
     bool ReaderFetchHeader(int n, std::string& subject);
 
     // The operations.

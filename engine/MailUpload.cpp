@@ -12,16 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-uint32_t AttributesOf(const struct stat& st, const std::string& name) {
-    uint32_t a = 0;
-    if (!(st.st_mode & S_IWUSR)) a |= 1;
-    if (!name.empty() && name[0] == '.') a |= 2;
-    if (S_ISREG(st.st_mode)) a |= 32;
-    return a ? a : 128;
-}
-} // namespace
-
 void TMailThread::AddPart(const std::string& subject) {
     UploadParts.push_back(subject);
     Sync([this] {
@@ -91,7 +81,7 @@ bool TMailThread::UploadFile(const std::string& localPath, const std::string& en
         return false;
     }
     const std::string fileName = localPath.substr(localPath.rfind('/') + 1);
-    const uint32_t A = AttributesOf(st, fileName);
+    const uint32_t A = FileAttributesOf(st.st_mode, fileName);
     const uint32_t H = FileChecksum(localPath);
     int fd = -1;
     while ((fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {

@@ -48,3 +48,12 @@ uint32_t FileChecksum(const std::string& path) {
     ::close(fd);
     return h;
 }
+
+uint32_t FileAttributesOf(unsigned mode, const std::string& fileName) {
+    uint32_t a = 0;
+    if (!(mode & S_IWUSR)) a |= 1;
+    if (!fileName.empty() && fileName[0] == '.') a |= 2;
+    if (S_ISDIR(mode)) a |= 16;
+    if (S_ISREG(mode)) a |= 32;
+    return a ? a : 128;
+}

@@ -35,14 +35,6 @@ std::string FileNameOf(const std::string& localPath) {
     return p == std::string::npos ? s : s.substr(p + 1);
 }
 
-uint32_t AttributesOf(const struct stat& st, const std::string& name) {
-    uint32_t a = 0;
-    if (!(st.st_mode & S_IWUSR)) a |= 1;        // read-only
-    if (!name.empty() && name[0] == '.') a |= 2; // hidden
-    if (S_ISDIR(st.st_mode)) a |= 16;
-    if (S_ISREG(st.st_mode)) a |= 32; // archive
-    return a ? a : 128;
-}
 } // namespace
 
 std::string TMailFolder::FolderArg(const std::string& folder) const {
@@ -61,7 +53,7 @@ bool TMailFolder::ReadLocalFileInfo(TExFile& record, const std::string& localPat
                      (sx.stx_mask & STATX_BTIME);
     ::fstat(fd, &st);
     ::close(fd);
-    record.Attributes = AttributesOf(st, FileNameOf(localPath));
+    record.Attributes = FileAttributesOf(st.st_mode, FileNameOf(localPath));
     record.Hash = FileChecksum(localPath);
     record.Size = static_cast<uint32_t>(static_cast<uint64_t>(st.st_size));
     struct timespec created = st.st_mtim;
