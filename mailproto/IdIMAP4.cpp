@@ -391,6 +391,8 @@ void TIdIMAP4::ReadGreeting() {
 }
 
 void TIdIMAP4::Connect() {
+  if (!Connected()) FState = csNonAuthenticated;
+  TIdTCPConnection::Connect();  // "Already connected." leaves an open session as it is
   FState = csNonAuthenticated;
   FCmdCounter = 0;
   FCapabilities.clear();
@@ -399,7 +401,6 @@ void TIdIMAP4::Connect() {
   FMailBox = {};
   FLastResult = {};
   FSawBye = false;
-  TIdTCPConnection::Connect();
   try {
     ReadGreeting();
   } catch (...) {

@@ -115,9 +115,9 @@ void TIdPOP3::SkipDataLines() {
 // ---------------------------------------------------------------------------
 
 void TIdPOP3::Connect() {
+  TIdTCPConnection::Connect();  // "Already connected." leaves an open session as it is
   FAPOPTimestamp.clear();
   FCapabilities.clear();
-  TIdTCPConnection::Connect();
   try {
     const TIdReply& greeting = GetResponse({"+OK"});
     const std::string first = greeting.Text.empty() ? std::string() : greeting.Text.front();

@@ -196,6 +196,18 @@ TEST(Imap4Session, RefusedLoginOrGreetingRaisesTheServerText) {
   }
 }
 
+TEST(Imap4Session, LineBreakInPasswordIsNeverSent) {
+  fake::FakeServer srv;
+  srv.SendLine("* OK ready").Reply("C1 LOGOUT", "* BYE\r\nC1 OK").Close();
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Password = "x\r\nC2 DELETE INBOX";
+  EXPECT_NE(ErrorOf([&] { imap.Connect(); }), "<no error>");
+  EXPECT_FALSE(imap.IsConnected());
+  ASSERT_TRUE(srv.WaitDone(5000));
+  EXPECT_EQ(srv.Received(), (Lines{"C1 LOGOUT"}));
+}
+
 TEST(Imap4Session, SelectRefusedLeavesAuthenticatedState) {
   fake::FakeServer srv;
   LoggedIn(srv).Reply("C4 SELECT \"Missing\"", "C4 NO Mailbox doesn't exist: Missing");

@@ -363,7 +363,10 @@ TEST(Pop3Fetch, RetrParsesAttachmentAndReportsTwoTransfers) {
 
 TEST(Pop3Fetch, RetrEndingInsideTheHeader) {
   fake::FakeServer srv;
-  LoggedIn(srv).Reply("RETR 1", "+OK\r\nSubject: only a header\r\n.").Reply("STAT", "+OK 1 20");
+  // The announced size is not trusted for anything (no buffer is sized by it).
+  LoggedIn(srv)
+      .Reply("RETR 1", "+OK 999999999999999999 octets\r\nSubject: only a header\r\n.")
+      .Reply("STAT", "+OK 1 20");
   srv.Start();
   Pop3 pop(srv.Port());
   pop.Connect();
