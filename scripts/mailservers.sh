@@ -2,7 +2,8 @@
 # Local mail servers for the tests, the benchmarks and the demo.
 #
 #   mailservers.sh start  DIR        (re)start the servers, everything kept inside DIR
-#   mailservers.sh stop   DIR        stop them (safe to call twice, or when never started)
+#   mailservers.sh stop   DIR        stop them and remove DIR/servers.env (safe to call
+#                                    twice, or when never started; logs stay in DIR/log)
 #   mailservers.sh status DIR        exit 0 when both daemons run, 3 otherwise
 #   mailservers.sh clear  DIR USER   empty USER's inbox (USER = user1, user2, or its address)
 #
@@ -68,9 +69,17 @@ usage() {
 
 [ $# -ge 2 ] || usage
 cmd=$1
-mkdir -p "$2" 2>/dev/null || true
-[ -d "$2" ] || die "no directory $2"
+if [ "$cmd" = start ]; then
+  mkdir -p "$2" || die "cannot create $2"
+elif [ ! -d "$2" ]; then
+  case $cmd in
+    stop) exit 0 ;;
+    status) echo "not started: no directory $2"; exit 3 ;;
+    *) die "no directory $2" ;;
+  esac
+fi
 DIR=$(cd "$2" && pwd -P)
+case $DIR in *[[:space:]]*) die "DIR must not contain blanks (Postfix's paths): $DIR" ;; esac
 
 # Unix socket paths are limited to 107 bytes. Dovecot's base_dir and Postfix's queue
 # directory hold sockets (Postfix's logging client names queue/public/postlog by its full
@@ -84,6 +93,11 @@ QUEUE=$SHORT/postfix/queue
 DOVECOT_PID=$RUN/master.pid
 POSTFIX_PID=$QUEUE/pid/master.pid
 ENV_FILE=$DIR/servers.env
+DAEMON_DIR=$(postconf -d -h daemon_directory 2>/dev/null || echo /usr/lib/postfix/sbin)
+# The command lines the masters are started with (stop finds them by these when a pid
+# file is gone).
+DOVECOT_CMD="$(command -v dovecot || echo /usr/sbin/dovecot) -c $DIR/dovecot/dovecot.conf"
+POSTFIX_CMD="$DAEMON_DIR/master -c $DIR/postfix -w"
 
 # A process that has exited but is not reaped yet (a zombie) counts as gone: the daemons
 # are orphans once started, and the reaper of orphans may take its time.
@@ -93,14 +107,23 @@ alive() {
   [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
 }
 
-# Pid from a pid file, when that process is alive and runs the expected program.
+# Pid of one of our masters: from its pid file when that process is alive and runs the
+# expected program; else (pid file lost) the live process started with exactly our
+# configuration path.
 live_pid() {
-  local file=$1 prog=$2 pid
-  [ -r "$file" ] || return 1
-  pid=$(head -n1 "$file" | tr -dc 0-9)
-  [ -n "$pid" ] && alive "$pid" || return 1
-  tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q "$prog" || return 1
-  echo "$pid"
+  local file=$1 prog=$2 args=$3 pid
+  if [ -r "$file" ]; then
+    pid=$(head -n1 "$file" | tr -dc 0-9)
+    if [ -n "$pid" ] && alive "$pid" &&
+       [[ $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) == *"$prog"* ]]; then
+      echo "$pid"
+      return 0
+    fi
+  fi
+  pid=$(ps -e -o pid=,stat=,args= | awk -v a="$args" '
+    { pid = $1; st = $2; $1 = ""; $2 = ""; sub(/^ +/, "") }
+    $0 == a && st !~ /^Z/ { print pid; exit }')
+  [ -n "$pid" ] && echo "$pid"
 }
 
 # Ends the daemons by their pids: TERM (each master then ends its children), KILL after
@@ -135,8 +158,9 @@ wait_sessions_gone() {
 
 do_stop() {
   local pid sessions=()
-  if pid=$(live_pid "$POSTFIX_PID" master); then sessions+=("$pid"); fi
-  if pid=$(live_pid "$DOVECOT_PID" dovecot); then sessions+=("$pid"); fi
+  rm -f "$ENV_FILE"   # gone while nothing runs: tests then skip with a clear reason
+  if pid=$(live_pid "$POSTFIX_PID" master "$POSTFIX_CMD"); then sessions+=("$pid"); fi
+  if pid=$(live_pid "$DOVECOT_PID" dovecot "$DOVECOT_CMD"); then sessions+=("$pid"); fi
   if [ ${#sessions[@]} -eq 0 ]; then
     case $SHORT in /tmp/tavrel-ms-*) rm -rf "$SHORT" ;; esac
     return 0
@@ -149,9 +173,9 @@ do_stop() {
 
 do_status() {
   local rc=0 pid
-  if pid=$(live_pid "$DOVECOT_PID" dovecot); then echo "dovecot running, pid $pid"
+  if pid=$(live_pid "$DOVECOT_PID" dovecot "$DOVECOT_CMD"); then echo "dovecot running, pid $pid"
   else echo "dovecot stopped"; rc=3; fi
-  if pid=$(live_pid "$POSTFIX_PID" master); then echo "postfix running, pid $pid"
+  if pid=$(live_pid "$POSTFIX_PID" master "$POSTFIX_CMD"); then echo "postfix running, pid $pid"
   else echo "postfix stopped"; rc=3; fi
   [ $rc -eq 0 ] && [ -r "$ENV_FILE" ] && echo "env file: $ENV_FILE"
   return $rc
@@ -187,11 +211,14 @@ print(" ".join(str(k.getsockname()[1]) for k in s))'
   fi
 }
 
+# One RSA key (the servers' key, for clients whose cipher lists want RSA); the CA key is an
+# EC key, far quicker to make. The untrusted certificate reuses the RSA key: what makes
+# it untrusted is that no CA of ours signed it.
 make_certs() {
   local t=$DIR/tls
   mkdir -p "$t"
-  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -keyout "$t/ca.key" -out "$t/ca.crt" \
-    -subj "/O=Tavrel tests/CN=Tavrel Test CA" \
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 \
+    -keyout "$t/ca.key" -out "$t/ca.crt" -subj "/O=Tavrel tests/CN=Tavrel Test CA" \
     -addext "basicConstraints=critical,CA:TRUE" \
     -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
   printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
@@ -200,8 +227,9 @@ make_certs() {
     -subj "/O=Tavrel tests/CN=localhost" 2>/dev/null
   openssl x509 -req -in "$t/server.csr" -CA "$t/ca.crt" -CAkey "$t/ca.key" -CAcreateserial \
     -days 30 -extfile "$t/server.ext" -out "$t/server.crt" 2>/dev/null
-  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -keyout "$t/untrusted.key" \
-    -out "$t/untrusted.crt" -subj "/O=Somebody else/CN=localhost" \
+  cp "$t/server.key" "$t/untrusted.key"
+  openssl req -x509 -new -key "$t/untrusted.key" -days 30 -out "$t/untrusted.crt" \
+    -subj "/O=Somebody else/CN=localhost" \
     -addext "subjectAltName=DNS:localhost,IP:127.0.0.1" 2>/dev/null
   chmod 644 "$t"/*.crt
   chmod 600 "$t"/*.key
@@ -471,9 +499,7 @@ do_start() {
   for b in dovecot postfix openssl; do
     command -v "$b" >/dev/null || die "$b missing: run scripts/install-deps.sh"
   done
-  local daemon_dir
-  daemon_dir=$(postconf -d -h daemon_directory)
-  [ -x "$daemon_dir/master" ] || die "Postfix master not found in $daemon_dir"
+  [ -x "$DAEMON_DIR/master" ] || die "Postfix master not found in $DAEMON_DIR"
 
   local mail_user=mail
   id -u "$mail_user" >/dev/null 2>&1 || mail_user=nobody
@@ -515,19 +541,28 @@ do_start() {
   # A start that fails half way stops what it started.
   trap do_stop EXIT
   # The daemons must not keep the caller's stdout/stderr open (CTest waits for them to close).
-  dovecot -c "$DIR/dovecot/dovecot.conf" </dev/null >/dev/null 2>"$DIR/log/dovecot.start" \
+  $DOVECOT_CMD </dev/null >/dev/null 2>"$DIR/log/dovecot.start" 9>&- \
     || { cat "$DIR/log/dovecot.start" >&2; die "dovecot did not start (see $DOVECOT_LOG)"; }
   # Postfix's master from our configuration directory: -w waits until it is ready and
   # leaves it in the background; the pid is in queue/pid/master.pid.
-  MAIL_CONFIG=$DIR/postfix "$daemon_dir/master" -c "$DIR/postfix" -w \
-      </dev/null >/dev/null 2>"$DIR/log/postfix.start" \
-    || { cat "$DIR/log/postfix.start" >&2; die "postfix did not start (see $POSTFIX_LOG)"; }
+  MAIL_CONFIG=$DIR/postfix $POSTFIX_CMD \
+      </dev/null >/dev/null 2>"$DIR/log/postfix.start" 9>&- \
+    || { cat "$DIR/log/postfix.start" >&2
+         # Without syslog, Postfix tells a failed start only to a terminal.
+         die "postfix did not start; see $POSTFIX_LOG, or run:" \
+             "script -qc 'postfix -c $DIR/postfix check' /dev/null"; }
 
   wait_ready
   write_env
   trap - EXIT
   echo "mail servers running; env file $ENV_FILE"
 }
+
+# One start or stop at a time per DIR.
+if [ "$cmd" = start ] || [ "$cmd" = stop ]; then
+  exec 9>"$DIR/.lock"
+  flock 9
+fi
 
 case $cmd in
   start) do_start ;;

@@ -159,9 +159,16 @@ const TestServers* LoadTestServers() {
 const std::string& TestServersProblem() { return Load().problem; }
 
 void ClearMailbox(const std::string& maildir) {
-    for (const std::string& f : ScanOnce(maildir)) {
-        std::error_code ec;
-        fs::remove(f, ec);
+    std::error_code ec;
+    for (const std::string& f : ScanOnce(maildir)) fs::remove(f, ec);
+    // Dovecot's index and uid list go too: deleting files in the same second as its last
+    // look at the folder can go unnoticed, and a session would then list mails that are gone
+    // ("Message n expunged."). Without them it reads the folder afresh.
+    for (auto it = fs::directory_iterator(maildir, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.rfind("dovecot.index", 0) == 0 || name == "dovecot-uidlist")
+            fs::remove(it->path(), ec);
     }
 }
 
