@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -28,16 +30,6 @@ struct Client : TIdTCPConnection {
     ReadTimeout = 3000;
   }
 };
-
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const EIdException& e) {
-    return e.what();
-  }
-  return "<no error>";
-}
 
 // ---------------------------------------------------------------------------
 // Port adjustment when UseTLS changes

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -21,16 +23,6 @@ struct Imap : TIdIMAP4 {
     ReadTimeout = 3000;
   }
 };
-
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const EIdException& e) {
-    return e.what();
-  }
-  return "<no error>";
-}
 
 const char* const kWrongState =
     "Unable to execute command, wrong connection state;Current connection state: ";

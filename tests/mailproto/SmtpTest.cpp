@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
+
 #include <chrono>
 
 namespace {
@@ -27,16 +29,6 @@ struct Smtp : TIdSMTP {
     ReadTimeout = 3000;
   }
 };
-
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const EIdException& e) {
-    return e.what();
-  }
-  return "<no error>";
-}
 
 // Greeting plus an EHLO answer offering the given capability lines.
 fake::FakeServer& Greet(fake::FakeServer& srv, const Lines& caps) {
