@@ -4,6 +4,8 @@
 #include "StoredMail.h"
 #include "TcpGate.h"
 
+#include <map>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -262,4 +264,83 @@ TEST_F(EngineTest, FailedFolderUploadKeepsWhatIsStoredBelowIt) {
     ASSERT_TRUE(RunUntilIdle());
     EXPECT_GE(box.Files.IndexOf("\\keep\\f.txt"), 0);
     EXPECT_GE(box.Files.IndexOf("\\keep\\"), 0);
+}
+
+TEST_F(EngineTest, StoredMailsCarryTheirSubjectsBodiesAndAttachments) {
+    TMailFolder& box = AddBox("Work");
+    const uint32_t P = PartSizeFor(box.MaxAttachSize);
+    const std::string content = Random(P + 5, 21);
+    box.AddLocal("\\", MakeLocal("two.bin", content), true);
+    box.NewFolder("\\", "new");
+    ASSERT_TRUE(RunUntilIdle());
+    ASSERT_TRUE(WaitForMails(servers_->maildir1, 3, 10000));
+    std::map<std::string, std::string> parts; // subject -> attachment bytes
+    int folders = 0;
+    for (const std::string& file : MailFiles(servers_->maildir1)) {
+        TIdMessage m;
+        m.LoadFromFile(file);
+        ASSERT_EQ(m.From.Count(), 1u);
+        EXPECT_EQ(m.From[0].Name, "Tavrel");
+        EXPECT_EQ(m.From[0].Address, servers_->acc1.address);
+        ASSERT_EQ(m.Recipients.Count(), 1u);
+        EXPECT_EQ(m.Recipients[0].Address, servers_->acc1.address);
+        auto s = ParseStoredSubject(m.Subject);
+        if (s.kind == TStoredSubject::Folder) {
+            ++folders;
+            EXPECT_EQ(s.path, "\\new\\");
+            EXPECT_TRUE(m.FirstAttachment() == nullptr);
+            continue;
+        }
+        ASSERT_EQ(s.kind, TStoredSubject::FilePart) << m.Subject;
+        EXPECT_EQ(s.size, content.size());
+        const uint32_t L = PartLength(s.size, P, s.part);
+        TIdAttachment* att = m.FirstAttachment();
+        ASSERT_NE(att, nullptr);
+        EXPECT_EQ(att->FileName, "two.bin"); // the wire carries the last name only
+        EXPECT_EQ(att->ContentType, "Stream");
+        bool line1 = false, line2 = false;
+        for (auto& l : m.Body) {
+            line1 |= l == "IMPORTANT: Please don't delete this mail manually";
+            line2 |= l == "This Attach Size:" + std::to_string(L) + ".";
+        }
+        for (auto& part : m.Parts)
+            if (auto* t = dynamic_cast<TIdText*>(part.get()))
+                for (auto& l : t->Body) {
+                    line1 |= l == "IMPORTANT: Please don't delete this mail manually";
+                    line2 |= l == "This Attach Size:" + std::to_string(L) + ".";
+                }
+        EXPECT_TRUE(line1 && line2) << m.Subject;
+        parts[std::to_string(s.part)] = att->ReadAll();
+    }
+    EXPECT_EQ(folders, 1);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts["1"] + parts["2"], content);
+}
+
+TEST_F(EngineTest, StatusTextsOfRefreshDownloadAndDelete) {
+    TMailFolder& box = AddBox("Work");
+    box.AddLocal("\\", MakeLocal("f.txt", "hello"), true);
+    ASSERT_TRUE(RunUntilIdle());
+    auto collapse = [this] {
+        std::vector<std::string> shown;
+        for (auto& s : status_)
+            if (shown.empty() || shown.back() != s) shown.push_back(s);
+        status_.clear();
+        return shown;
+    };
+    collapse();
+    box.QueueRefresh();
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(collapse(), (std::vector<std::string>{
+                              "Connect...", "List all file/folder structure from mail server", ""}));
+    box.DownloadItem("\\", "f.txt", -1);
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(collapse(), (std::vector<std::string>{
+                              "Connect...", "Locate mail should be downloaded", "Download...", ""}));
+    box.DeleteItem("\\", "f.txt", true);
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(collapse(), (std::vector<std::string>{"Connect...", "Locate mail should be deleted...",
+                                                    "Delete...", ""}));
+    ASSERT_FALSE(progress_.empty());
+    EXPECT_EQ(progress_.back(), std::make_pair(0, 0));
 }
