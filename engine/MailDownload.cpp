@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -62,6 +63,7 @@ bool TMailThread::Download() {
         WaitMs(config_.CreateFileRetryMs);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd < 0) {
+            LastError = "Cannot create \"" + temp + "\": " + std::strerror(errno) + ".";
             WaitMs(config_.CreateFileRetryMs);
             return false;
         }
@@ -136,9 +138,16 @@ bool TMailThread::Download() {
         return false;
     }
     fd = -1;
-    if (written != size) return false;
-    if (FileChecksum(temp) != hash) return false;
-    if (::rename(temp.c_str(), local.c_str()) != 0) return false;
+    if (written != size || FileChecksum(temp) != hash) {
+        LastError = "The parts found on the server do not make up the stored file (" +
+                    std::to_string(written) + " of " + std::to_string(size) +
+                    " bytes, or a different checksum).";
+        return false;
+    }
+    if (::rename(temp.c_str(), local.c_str()) != 0) {
+        LastError = "Cannot write \"" + local + "\": " + std::strerror(errno) + ".";
+        return false;
+    }
     keep = true;
     return true;
 }

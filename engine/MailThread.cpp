@@ -108,6 +108,9 @@ void TMailThread::Attempts(Op op, const std::function<void()>& afterFailedWait) 
             Success = op();
         } catch (const TStopped&) {
             throw;
+        } catch (const std::exception& e) {
+            LastError = e.what();
+            Success = false;
         } catch (...) {
             Success = false;
         }
@@ -125,6 +128,7 @@ void TMailThread::Execute() {
             if (!Mailbox) continue;
             Success = false;
             Cancelled = false;
+            LastError.clear();
             auto clearCache = [this] {
                 HeaderCache.clear();
                 HeaderCacheValid = false;
@@ -245,7 +249,9 @@ void TMailThread::FinishOp() {
     default:
         break;
     }
+    Owner.OperationError = Success ? std::string() : LastError;
     if (Owner.OnOperationFinished) Owner.OnOperationFinished(&m, CurrentOp, Success);
+    Owner.OperationError.clear();
     if (Owner.OnOperationDone) Owner.OnOperationDone(&m);
 }
 

@@ -20,6 +20,9 @@ class TStreamWriter;
 // An alias names one folder inside MailRoot: empty, ".", "..", a "/" or a control
 // character would leave it (or name all of it), so such a mailbox gets no cache folder.
 bool IsUsableCacheName(const std::string& alias);
+// A file or folder name that can be stored: not empty, not "." or "..", and none of
+// < > : " | ? * \ / or a control character.
+bool IsStorableName(const std::string& name);
 
 // One mailbox used as a disk: the account settings, the capacity, the alias that also
 // names its cache folder, and while the program runs its file table, its queue and the

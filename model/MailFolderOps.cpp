@@ -15,9 +15,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-const char* const CRLF = "\r\n";
-
 // A stored name cannot hold these: the subject grammar and the cache paths rely on it.
 bool IsStorableName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
@@ -25,6 +22,9 @@ bool IsStorableName(const std::string& name) {
         if (c < 0x20 || c == 0x7F || std::strchr("<>:\"|?*\\/", c)) return false;
     return true;
 }
+
+namespace {
+const char* const CRLF = "\r\n";
 
 void ShowError(const std::string& text) { Prompt().MessageBox(text, "", mb::OK | mb::IconStop); }
 

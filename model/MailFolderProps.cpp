@@ -23,10 +23,20 @@ std::string CreatedText(TDateTime dt) {
     return s;
 }
 
+// The dialog's checks accept blanks around a number, so they are skipped here as well.
 int64_t ToInt(const std::string& text) {
+    size_t b = text.find_first_not_of(" \t");
+    size_t e = text.find_last_not_of(" \t");
+    std::string t = b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
     size_t used = 0;
-    long long v = std::stoll(text, &used, 10);
-    if (used != text.size()) throw EConvertError("'" + text + "' is not a valid integer value");
+    long long v = 0;
+    try {
+        v = std::stoll(t, &used, 10);
+    } catch (const std::logic_error&) {
+        used = 0;
+    }
+    if (t.empty() || used != t.size())
+        throw EConvertError("'" + text + "' is not a valid integer value");
     return v;
 }
 } // namespace

@@ -55,6 +55,9 @@ public:
     TProgressEvent OnProgress;
     // The outcome of one operation, before OnOperationDone (front ends that report it).
     std::function<void(TMailFolder*, const TExOp&, bool success)> OnOperationFinished;
+    // While OnOperationFinished runs for a failed operation: the worker's last error text
+    // for it (empty when the attempts failed without one).
+    std::string OperationError;
     // The worker's status text (empty to clear), shown in the first panel of the status bar.
     std::function<void(const std::string&)> OnStatus;
     std::unique_ptr<TOptions> Options;

@@ -82,7 +82,17 @@ void TPendingDragList::Complete(int index) {
     if (source.empty()) return;
     if (!source.empty() && source.back() == '/') source.pop_back();
     std::error_code ec;
-    if (d.Path.back() == '\\') fs::create_directories(source, ec); // an empty folder
+    if (d.Path.back() == '\\') {
+        // Downloads only make the folders that hold files: the folders without any (the
+        // dragged one itself, or ones below it) are made here, so the copy has the tree.
+        fs::create_directories(source, ec);
+        for (int i = 0; i < mailbox_->Files.Count(); ++i) {
+            const TExFile& e = mailbox_->Files.Items(i);
+            if (!e.IsFolder || !StartsTextAscii(d.Path, e.Path)) continue;
+            std::string dir = mailbox_->CachePathOf(e.Path);
+            if (!dir.empty()) fs::create_directories(dir, ec);
+        }
+    }
     std::string error;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         if (CopyInto(source, d.Target, error) == 0) return;

@@ -186,6 +186,24 @@ TEST(MailPropCheck, ChecksInOrderWithTheirTexts) {
     EXPECT_EQ(d.edtPOPPort, "110");
 }
 
+TEST_F(ModelTest, NumbersTheChecksAcceptAreTakenBack) {
+    // Blanks around a number and a plus sign pass the checks, so taking the values back
+    // must read them too.
+    TMailFolder box(folders_.get());
+    TMailPropDialog d;
+    FillPropDialog(box, d);
+    d.edtSMTPPort = " 2525 ";
+    d.edtPOPPort = "+1110";
+    d.edtMailBox = "\t64";
+    d.edtAttach = "3 ";
+    ASSERT_EQ(ValidatePropDialog(d).error, "");
+    ASSERT_NO_THROW(ReadPropDialog(box, d));
+    EXPECT_EQ(box.SmtpPort, 2525);
+    EXPECT_EQ(box.PopPort, 1110);
+    EXPECT_EQ(box.Capacity, 64u << 20);
+    EXPECT_EQ(box.MaxAttachSize, 3u << 20);
+}
+
 TEST(Search, NamesHoldingTheTextInTableOrder) {
     TExFiles t;
     t.AddSubject(PartSubject("\\docs\\Report.txt", 1, 1, 1, 1, 32, "1", "2"));

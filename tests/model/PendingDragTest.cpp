@@ -88,3 +88,16 @@ TEST_F(DragTest, EmptyFoldersAndOrphansDoNotWaitForEver) {
     box_->PendingDrags->DropOrphans();
     EXPECT_EQ(box_->PendingDrags->Count(), 0);
 }
+
+TEST_F(DragTest, AFolderCopyKeepsTheFoldersThatHoldNoFiles) {
+    for (const char* f : {"ExFile:\\docs\\void\\|Time:1", "ExFile:\\docs\\sub\\deep\\|Time:1",
+                          "ExFile:\\other\\|Time:1"})
+        box_->Files.AddSubject(f);
+    box_->PendingDrags->AddDrag("\\docs\\", target_.string());
+    while (box_->Ops.Count() > 0) FinishDownload(true);
+    EXPECT_TRUE(fs::is_regular_file(target_ / "docs" / "sub" / "c.txt"));
+    EXPECT_TRUE(fs::is_directory(target_ / "docs" / "void"));
+    EXPECT_TRUE(fs::is_directory(target_ / "docs" / "sub" / "deep"));
+    // Nothing outside the dragged folder is made.
+    EXPECT_FALSE(fs::exists(box_->CachePathOf("\\other\\")));
+}

@@ -1,0 +1,343 @@
+// Files and folders of a mailbox: every command opens the mailbox (a structure refresh by
+// the worker), then uses the model's operations and waits until the worker has done them.
+#include "Commands.h"
+
+#include "FileProps.h"
+#include "FolderView.h"
+#include "MailPropDialog.h"
+#include "ProgressPrinter.h"
+#include "Prompt.h"
+#include "Search.h"
+#include "Session.h"
+#include "Table.h"
+#include "TerminalPrompt.h"
+#include "TextUtil.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+// The mailbox named by the first operand, opened. Status in `status` when it is null.
+struct TOpenBox {
+    TCliSession session;
+    TMailFolder* box = nullptr;
+    int status = exOk;
+
+    TOpenBox(TCliContext& c) : session(c.printer, c.prompt, true) {
+        if (!session.Load()) {
+            status = exFailed;
+            return;
+        }
+        box = session.FindBox(c.args.operands.at(0));
+        if (!box) {
+            status = exUsage;
+            return;
+        }
+        if (!session.OpenBox(*box)) {
+            box = nullptr;
+            status = g_interrupted ? exInterrupted : exFailed;
+        }
+    }
+};
+
+int Usage(TCliContext& c, const std::string& message) {
+    c.printer.Line("tavrel-cli: " + message);
+    return exUsage;
+}
+
+// Paths of the operands from `first` on, normalized; false (message printed) for one that
+// cannot name a stored entry.
+bool NormalizeAll(TCliContext& c, size_t first, std::vector<std::string>& paths) {
+    for (size_t i = first; i < c.args.operands.size(); ++i) {
+        std::string p;
+        if (!NormalizeMailboxPath(c.args.operands[i], p)) {
+            Usage(c, "\"" + c.args.operands[i] +
+                         "\" is not a usable path: a name in it is \".\" or \"..\" or holds a "
+                         "character that a stored name cannot hold ( < > : \" | ? * or a "
+                         "control character)");
+            return false;
+        }
+        paths.push_back(p);
+    }
+    return true;
+}
+
+std::string Shown(const std::string& path) {
+    if (path.size() > 1 && path.back() == '\\') return path.substr(0, path.size() - 1);
+    return path;
+}
+
+// Finds every path as an entry of the open mailbox; false (message printed) for one that
+// is not there.
+bool FindAll(TCliContext& c, TMailFolder& box, const std::vector<std::string>& paths,
+             std::vector<TEntryRef>& refs) {
+    for (const auto& p : paths) {
+        TEntryRef ref;
+        if (!FindEntry(box, p, ref)) {
+            Usage(c, "no file or folder " + Shown(p) + " in mailbox \"" + box.Alias + "\"");
+            return false;
+        }
+        refs.push_back(ref);
+    }
+    return true;
+}
+
+// Parent folder path and name as DeleteItem and DownloadItem take them.
+void SplitEntry(const std::string& path, std::string& parent, std::string& name) {
+    if (path.back() == '\\') {
+        parent = ParentPath(path);
+        name = LastPathPart(path);
+    } else {
+        size_t p = path.rfind('\\');
+        parent = path.substr(0, p + 1);
+        name = path.substr(p + 1);
+    }
+}
+
+void ListOne(TMailFolder& box, const std::string& folder, bool longForm, bool recursive,
+             bool header) {
+    TRowList view;
+    TAddressList address;
+    box.ListFolder(&view, &address, folder);
+    if (header) std::printf("%s:\n", SanitizeForTerminal(Shown(folder)).c_str());
+    std::vector<std::vector<std::string>> rows;
+    if (longForm && !view.rows.empty())
+        rows.push_back({"Name", "Size", "Type", "Date Modified", "Location", "Action"});
+    std::vector<std::string> subfolders;
+    for (const TFileRow& r : view.rows) {
+        std::string name = r.IsFolder ? r.Caption + "\\" : r.Caption;
+        if (longForm)
+            rows.push_back({name, r.Size, r.Type, r.Modified, r.Location, r.Action});
+        else
+            rows.push_back({name});
+        if (r.IsFolder) subfolders.push_back(folder + r.Caption + "\\");
+    }
+    PrintTable(stdout, rows, {1});
+    if (!recursive) return;
+    for (const auto& sub : subfolders) {
+        std::printf("\n");
+        ListOne(box, sub, longForm, true, true);
+    }
+}
+
+std::string LocalFileName(const std::string& absolute) {
+    size_t p = absolute.rfind('/');
+    return p == std::string::npos ? absolute : absolute.substr(p + 1);
+}
+} // namespace
+
+int CmdLs(TCliContext& c) {
+    std::vector<std::string> paths;
+    if (!NormalizeAll(c, 1, paths)) return exUsage;
+    if (paths.empty()) paths.push_back("\\");
+    TOpenBox o(c);
+    if (!o.box) return o.status;
+    std::vector<TEntryRef> refs;
+    if (!FindAll(c, *o.box, paths, refs)) return exUsage;
+    if (!refs[0].isFolder) return Usage(c, Shown(refs[0].path) + " is a file, not a folder");
+    const bool recursive = c.args.Has("-R");
+    ListOne(*o.box, refs[0].path, c.args.Has("-l"), recursive, recursive);
+    return o.session.Status();
+}
+
+int CmdPut(TCliContext& c) {
+    // The local items are checked before anything is sent, so a mistyped name costs
+    // nothing; items inside folders are checked by the model as it takes them.
+    std::vector<std::string> locals;
+    for (size_t i = 1; i < c.args.operands.size(); ++i) {
+        fs::path p = fs::absolute(c.args.operands[i]).lexically_normal();
+        std::string s = p.string();
+        while (s.size() > 1 && s.back() == '/') s.pop_back();
+        if (!IsStorableName(LocalFileName(s)))
+            return Usage(c, "cannot store \"" + s +
+                                "\": its name holds a character that a stored name cannot "
+                                "hold ( < > : \" | ? * \\ or a control character)");
+        struct stat st {};
+        if (::stat(s.c_str(), &st) != 0)
+            return Usage(c, "cannot store \"" + s + "\": " + std::strerror(errno));
+        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            return Usage(c, "cannot store \"" + s + "\": it is not a regular file or folder");
+        locals.push_back(s);
+    }
+    std::string to = "\\";
+    if (c.args.Has("--to") && !NormalizeMailboxPath(c.args.Value("--to"), to))
+        return Usage(c, "--to: \"" + c.args.Value("--to") + "\" is not a usable path");
+    TOpenBox o(c);
+    if (!o.box) return o.status;
+    TEntryRef target;
+    if (!FindEntry(*o.box, to, target) || !target.isFolder)
+        return Usage(c, "--to: no folder " + to + " in mailbox \"" + o.box->Alias + "\"");
+    size_t refused = 0;
+    for (const auto& local : locals) {
+        size_t before = o.session.ErrorBoxes();
+        o.box->AddLocal(target.path, local, true);
+        refused += o.session.ErrorBoxes() - before;
+    }
+    if (!o.session.RunUntilIdle()) return exInterrupted;
+    return o.session.Status(refused);
+}
+
+int CmdMkdir(TCliContext& c) {
+    std::vector<std::string> paths;
+    if (!NormalizeAll(c, 1, paths)) return exUsage;
+    if (paths[0] == "\\") return Usage(c, "mkdir needs the path of the new folder");
+    TOpenBox o(c);
+    if (!o.box) return o.status;
+    const std::string& p = paths[0];
+    std::string parent = p.substr(0, p.rfind('\\') + 1);
+    std::string name = p.substr(p.rfind('\\') + 1);
+    TEntryRef ref;
+    if (!FindEntry(*o.box, parent.size() > 1 ? parent.substr(0, parent.size() - 1) : parent, ref) ||
+        !ref.isFolder)
+        return Usage(c, "no folder " + Shown(parent) + " in mailbox \"" + o.box->Alias + "\"");
+    if (FindEntry(*o.box, p, ref))
+        return Usage(c, Shown(ref.path) + " exists already in mailbox \"" + o.box->Alias + "\"");
+    if (!o.box->NewFolder(parent, name))
+        return Usage(c, p + " exists already in mailbox \"" + o.box->Alias + "\"");
+    if (!o.session.RunUntilIdle()) return exInterrupted;
+    return o.session.Status();
+}
+
+int CmdRm(TCliContext& c) {
+    std::vector<std::string> paths;
+    if (!NormalizeAll(c, 1, paths)) return exUsage;
+    TOpenBox o(c);
+    if (!o.box) return o.status;
+    std::vector<TEntryRef> refs;
+    if (!FindAll(c, *o.box, paths, refs)) return exUsage;
+    for (const auto& r : refs)
+        if (r.isRoot) return Usage(c, "the root folder cannot be deleted; name what is in it");
+    for (size_t i = 0; i < refs.size(); ++i) {
+        // An entry inside a folder that goes as well needs no delete of its own.
+        bool covered = false;
+        for (size_t k = 0; k < refs.size(); ++k)
+            if (k != i && refs[k].isFolder && !SameTextAscii(refs[k].path, refs[i].path) &&
+                StartsTextAscii(refs[k].path, refs[i].path))
+                covered = true;
+        bool repeated = false;
+        for (size_t k = 0; k < i; ++k) repeated |= SameTextAscii(refs[k].path, refs[i].path);
+        if (covered || repeated) continue;
+        std::string parent, name;
+        SplitEntry(refs[i].path, parent, name);
+        o.box->DeleteItem(parent, name, true);
+    }
+    if (!o.session.RunUntilIdle()) return exInterrupted;
+    return o.session.Status();
+}
+
+int CmdGet(TCliContext& c) {
+    std::vector<std::string> paths;
+    if (!NormalizeAll(c, 1, paths)) return exUsage;
+    std::error_code ec;
+    const std::string toArg = c.args.Value("--to", ".");
+    if (!fs::is_directory(toArg, ec))
+        return Usage(c, "--to: \"" + toArg + "\" is not an existing folder");
+    const std::string target = fs::canonical(toArg, ec).string();
+    if (ec) return Usage(c, "--to: \"" + toArg + "\": " + ec.message());
+    TOpenBox o(c);
+    if (!o.box) return o.status;
+    std::vector<TEntryRef> refs;
+    if (!FindAll(c, *o.box, paths, refs)) return exUsage;
+    for (const auto& r : refs)
+        if (r.isRoot) return Usage(c, "name a file or folder inside the mailbox, not its root");
+    int queued = 0;
+    for (const auto& r : refs) {
+        std::string parent, name;
+        SplitEntry(r.path, parent, name);
+        if (r.isFolder) name.pop_back();
+        // The copy replaces a file and merges into a folder of the same name: ask first.
+        fs::path dest = fs::path(target) / name;
+        if (fs::exists(fs::symlink_status(dest, ec))) {
+            const std::string CRLF = "\r\n";
+            std::string text =
+                r.isFolder ? "This folder already contains a folder named '" + name + "'." +
+                                 CRLF + CRLF +
+                                 "Files in it with the same names as the fetched ones will be "
+                                 "replaced. Do you still want to copy the folder?"
+                           : "This folder already contains a file named '" + name + "'." + CRLF +
+                                 CRLF + "Would you like to replace the existing file?";
+            text = dest.string() + ":" + CRLF + text;
+            if (Prompt().MessageBox(text, r.isFolder ? "Confirm Folder Replace"
+                                                     : "Confirm File Replace",
+                                    mb::YesNo | mb::IconQuestion) != id::Yes) {
+                c.printer.Line("Skipped " + Shown(r.path));
+                continue;
+            }
+        }
+        o.box->PendingDrags->AddDrag(r.path, target);
+        ++queued;
+    }
+    if (!o.session.RunUntilIdle()) return exInterrupted;
+    int status = o.session.Status();
+    if (status == exOk && queued > 0)
+        c.printer.Line("Fetched " + std::to_string(queued) + (queued == 1 ? " item" : " items") +
+                       " into " + target);
+    return status;
+}
+
+int CmdFind(TCliContext& c) {
+    std::string text = c.args.operands.at(1);
+    size_t b = text.find_first_not_of(" \t");
+    if (b == std::string::npos) return Usage(c, "find needs a text to look for");
+    text = text.substr(b, text.find_last_not_of(" \t") - b + 1);
+    TOpenBox o(c);
+    if (!o.box) return o.status;
+    std::vector<TSearchHit> hits = SearchEntries(o.box->Files, o.box->Alias, text,
+                                                 [] { return !g_interrupted; });
+    if (g_interrupted) return exInterrupted;
+    if (hits.empty()) {
+        c.printer.Line("Nothing in \"" + o.box->Alias + "\" has a name holding \"" + text + "\".");
+        return o.session.Status();
+    }
+    std::vector<std::vector<std::string>> rows = {
+        {"Name", "In Folder", "Size", "Type", "Date Modified"}};
+    for (const auto& h : hits) {
+        const TExFile& e = *h.Entry;
+        rows.push_back({e.IsFolder ? h.Name + "\\" : h.Name, h.InFolder,
+                        e.IsFolder ? "" : SizeToText(e.Size),
+                        e.IsFolder ? "File Folder" : TypeNames().TypeNameFor(h.Name),
+                        DateTimeDisplayText(e.Modified)});
+    }
+    PrintTable(stdout, rows, {2});
+    return o.session.Status();
+}
+
+int CmdInfo(TCliContext& c) {
+    std::vector<std::string> paths;
+    if (!NormalizeAll(c, 1, paths)) return exUsage;
+    TOpenBox o(c);
+    if (!o.box) return o.status;
+    TEntryRef ref;
+    if (!paths.empty() && !FindEntry(*o.box, paths[0], ref))
+        return Usage(c, "no file or folder " + paths[0] + " in mailbox \"" + o.box->Alias + "\"");
+    if (paths.empty() || ref.isRoot) {
+        TMailPropDialog d;
+        FillPropDialog(*o.box, d);
+        std::vector<std::pair<std::string, std::string>> f = {
+            {"Alias", d.edtName},
+            {"Address", d.edtAddr},
+            {"Size", d.lblSize},
+            {"Size on server", d.lblSizeS},
+            {"Contains", d.lblContains},
+            {"Created", d.lblCreated},
+            {"Capacity", d.edtMailBox + " MiB"},
+        };
+        for (const auto& slice : d.pie) f.push_back({slice.label, FormatBytes(slice.value)});
+        PrintFields(stdout, f);
+        return o.session.Status();
+    }
+    const TExFile& e = o.box->Files.Items(o.box->Files.IndexOf(ref.path));
+    TFilePropDialog d = FileProperties(o.box->Files, o.box->Alias, e);
+    std::vector<std::pair<std::string, std::string>> f = {
+        {"Name", d.edtName}, {"Location", d.lblLocation}, {"Type", d.lblType},
+        {"Size", d.lblSize}};
+    if (d.containsVisible) f.push_back({"Contains", d.lblContains});
+    f.push_back({"Created", d.lblCreated});
+    f.push_back({"Modified", d.lblModified});
+    PrintFields(stdout, f);
+    return o.session.Status();
+}

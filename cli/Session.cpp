@@ -1,0 +1,182 @@
+#include "Session.h"
+
+#include "AppDir.h"
+#include "EngineConfig.h"
+#include "IniFile.h"
+#include "MailThread.h"
+#include "ProgressPrinter.h"
+#include "TerminalPrompt.h"
+#include "TextUtil.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+std::atomic<bool> g_interrupted{false};
+
+namespace {
+const char* KindText(uint8_t kind) {
+    switch (kind) {
+    case opSend: return "Store";
+    case opDelete: return "Delete";
+    case opDownload: return "Download";
+    case opRefresh: return "Read the folder structure of";
+    case opGetSize: return "Measure";
+    default: return "Operation on";
+    }
+}
+
+const char* DoneText(uint8_t kind) {
+    switch (kind) {
+    case opSend: return "Stored";
+    case opDelete: return "Deleted";
+    case opDownload: return "Downloaded";
+    default: return "Done:";
+    }
+}
+} // namespace
+
+TCliSession::TCliSession(TProgressPrinter& printer, TTerminalPrompt& prompt, bool withWorker)
+    : printer_(printer), prompt_(prompt), withWorker_(withWorker) {}
+
+TCliSession::~TCliSession() {
+    // The collection wipes the cache folder and stops the worker; only then is the
+    // program folder free for the next run.
+    folders_.reset();
+    printer_.ClearLive();
+    if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+bool TCliSession::Load() {
+    // One run at a time per program folder: every run empties the cache folder when it
+    // ends, which would pull the files from under another run's downloads.
+    const std::string lockName = AppDir() + ".tavrel-cli.lock";
+    lockFd_ = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd_ < 0) {
+        printer_.Line("tavrel-cli: cannot use the program folder " + AppDir() + ": " +
+                      std::strerror(errno));
+        return false;
+    }
+    if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        printer_.Line("tavrel-cli: another tavrel-cli is working with " + AppDir() +
+                      "; try again when it has finished");
+        return false;
+    }
+    TWorkerFactory factory;
+    if (withWorker_) factory = TMailThread::Factory(dispatcher_, LoadEngineConfig(IniFile()));
+    folders_ = std::make_unique<TMailFolders>(
+        [this](TMailFolder*, int32_t pos, int32_t max) { printer_.Progress(pos, max); },
+        TMailFolders::TDoneEvent{}, factory);
+    folders_->OnStatus = [this](const std::string& s) { printer_.Status(s); };
+    folders_->OnOperationFinished = [this](TMailFolder* box, const TExOp& op, bool ok) {
+        Finished(box, op, ok);
+    };
+    folders_->ProcessMessages = [this] { dispatcher_.ProcessMessages(); };
+    const std::string data = AppDir() + "Data.bin";
+    if (!folders_->LoadFromFile(data)) {
+        printer_.Line("tavrel-cli: cannot read the mailbox list " + data +
+                      " (damaged, or written by a newer version); it was left as it is");
+        return false;
+    }
+    return true;
+}
+
+TMailFolder* TCliSession::FindBox(const std::string& alias) {
+    for (int i = 0; i < folders_->Count(); ++i)
+        if (SameTextAscii(folders_->Items(i).Alias, alias)) return &folders_->Items(i);
+    std::string known;
+    for (int i = 0; i < folders_->Count(); ++i)
+        known += (i ? ", " : "") + folders_->Items(i).Alias;
+    printer_.Line("tavrel-cli: unknown mailbox \"" + alias + "\"" +
+                  (known.empty() ? std::string("; there is none yet (add-box adds one)")
+                                 : "; known: " + known));
+    return nullptr;
+}
+
+void TCliSession::Finished(TMailFolder* box, const TExOp& op, bool success) {
+    std::string what = op.Kind == opRefresh ? (box ? box->Alias : std::string())
+                                            : AffectedPath(op);
+    if (success) {
+        if (op.Kind == opSend || op.Kind == opDelete || op.Kind == opDownload)
+            printer_.Line(std::string(DoneText(op.Kind)) + " " + what);
+        return;
+    }
+    ++failed_;
+    std::string reason = folders_->OperationError;
+    if (reason.empty()) reason = "it did not succeed in its attempts";
+    printer_.Line("tavrel-cli: failed: " + std::string(KindText(op.Kind)) + " " + what + ": " +
+                  SanitizeForTerminal(reason));
+}
+
+bool TCliSession::RunUntilIdle() {
+    dispatcher_.PumpUntil(
+        [this] {
+            if (g_interrupted) return true;
+            for (int i = 0; i < folders_->Count(); ++i) {
+                TMailFolder& m = folders_->Items(i);
+                if (m.Ops.Count() > 0 || m.PendingDrags->Count() > 0) return false;
+            }
+            return true;
+        },
+        -1);
+    printer_.ClearLive();
+    return !g_interrupted;
+}
+
+bool TCliSession::OpenBox(TMailFolder& box) {
+    box.QueueRefresh();
+    if (!RunUntilIdle()) return false;
+    if (!box.Opened) {
+        printer_.Line("tavrel-cli: cannot open mailbox \"" + box.Alias + "\"");
+        return false;
+    }
+    return true;
+}
+
+size_t TCliSession::ErrorBoxes() const { return prompt_.Errors().size(); }
+
+int TCliSession::Status(size_t inputErrorBoxes) const {
+    if (g_interrupted) return exInterrupted;
+    if (failed_ > 0 || ErrorBoxes() > inputErrorBoxes) return exFailed;
+    return inputErrorBoxes > 0 ? exUsage : exOk;
+}
+
+bool NormalizeMailboxPath(const std::string& arg, std::string& path) {
+    std::string p = arg;
+    for (auto& c : p)
+        if (c == '/') c = '\\';
+    path = "\\";
+    size_t start = 0;
+    while (start <= p.size()) {
+        size_t end = p.find('\\', start);
+        if (end == std::string::npos) end = p.size();
+        std::string name = p.substr(start, end - start);
+        start = end + 1;
+        if (name.empty()) continue; // "a//b", a leading or trailing separator
+        if (!IsStorableName(name)) return false;
+        if (path.size() > 1) path += '\\';
+        path += name;
+    }
+    return true;
+}
+
+bool FindEntry(TMailFolder& box, const std::string& normalized, TEntryRef& ref) {
+    ref = TEntryRef{};
+    if (normalized == "\\") {
+        ref.path = "\\";
+        ref.isRoot = ref.isFolder = true;
+        return true;
+    }
+    if (int i = box.Files.IndexOf(normalized + "\\"); i >= 0) {
+        ref.path = box.Files.Items(i).Path;
+        ref.isFolder = true;
+        return true;
+    }
+    if (int i = box.Files.IndexOf(normalized); i >= 0 && !box.Files.Items(i).IsFolder) {
+        ref.path = box.Files.Items(i).Path;
+        return true;
+    }
+    return false;
+}

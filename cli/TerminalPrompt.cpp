@@ -1,0 +1,171 @@
+#include "TerminalPrompt.h"
+
+#include "ProgressPrinter.h"
+
+#include <cerrno>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+struct TChoice {
+    const char* keys; // accepted first letters
+    int answer;
+    const char* label;
+};
+
+std::vector<TChoice> ChoicesOf(unsigned flags) {
+    switch (flags & mb::ButtonMask) {
+    case mb::YesNo: return {{"y", id::Yes, "yes"}, {"n", id::No, "no"}};
+    case mb::YesNoCancel:
+        return {{"y", id::Yes, "yes"}, {"n", id::No, "no"}, {"c", id::Cancel, "cancel"}};
+    case mb::OKCancel: return {{"o", id::OK, "ok"}, {"c", id::Cancel, "cancel"}};
+    case mb::RetryCancel: return {{"r", id::Retry, "retry"}, {"c", id::Cancel, "cancel"}};
+    default: return {};
+    }
+}
+
+// The first button's positive answer (--yes) or the negative one (--no, no terminal).
+int Automatic(unsigned flags, bool yes) {
+    switch (flags & mb::ButtonMask) {
+    case mb::YesNo:
+    case mb::YesNoCancel: return yes ? id::Yes : id::No;
+    case mb::OKCancel: return yes ? id::OK : id::Cancel;
+    case mb::RetryCancel: return yes ? id::Retry : id::Cancel;
+    default: return id::OK;
+    }
+}
+
+const char* AnswerName(int answer) {
+    switch (answer) {
+    case id::Yes: return "yes";
+    case id::No: return "no";
+    case id::OK: return "ok";
+    case id::Retry: return "retry";
+    default: return "cancel";
+    }
+}
+
+std::string Lower(std::string s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return s;
+}
+
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+} // namespace
+
+TTerminalPrompt::TTerminalPrompt(TAnswerMode mode, bool passwordFromStdin, bool interactive,
+                                 TProgressPrinter& printer, std::FILE* in)
+    : mode_(mode), passwordFromStdin_(passwordFromStdin), interactive_(interactive),
+      printer_(printer), in_(in) {}
+
+std::optional<std::string> TTerminalPrompt::ReadLine(bool hidden) {
+    const int fd = ::fileno(in_);
+    struct termios saved {};
+    bool restore = false;
+    if (hidden && ::isatty(fd) && ::tcgetattr(fd, &saved) == 0) {
+        struct termios quiet = saved;
+        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        restore = ::tcsetattr(fd, TCSAFLUSH, &quiet) == 0;
+    }
+    std::string line;
+    bool got = false;
+    for (;;) {
+        int c = std::fgetc(in_);
+        if (c == EOF) {
+            // An interrupted read (Ctrl-C) ends the entry like the end of input.
+            std::clearerr(in_);
+            break;
+        }
+        got = true;
+        if (c == '\n') break;
+        line += static_cast<char>(c);
+    }
+    if (restore) {
+        ::tcsetattr(fd, TCSAFLUSH, &saved);
+        std::fputc('\n', printer_.Out());
+    }
+    if (!got) return std::nullopt;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+std::optional<std::string> TTerminalPrompt::StdinPassword() {
+    if (!passwordFromStdin_) return std::nullopt;
+    if (!stdinPasswordRead_) {
+        stdinPasswordRead_ = true;
+        if (::isatty(::fileno(in_))) {
+            printer_.ClearLive();
+            std::fputs("Password: ", printer_.Out());
+            std::fflush(printer_.Out());
+        }
+        stdinPassword_ = ReadLine(true);
+    }
+    return stdinPassword_;
+}
+
+int TTerminalPrompt::MessageBox(const std::string& text, const std::string& caption,
+                                unsigned flags) {
+    const std::string title = caption.empty() ? "Tavrel" : caption;
+    const std::vector<TChoice> choices = ChoicesOf(flags);
+    if (choices.empty()) {
+        // A message with only OK: an error, a warning or a notice.
+        bool error = (flags & mb::IconMask) == mb::IconStop;
+        if (error) errors_.push_back(text);
+        printer_.Line(std::string(error ? "tavrel-cli: error: " : "tavrel-cli: ") + text);
+        return id::OK;
+    }
+    std::string question = title + ": " + text;
+    if (mode_ != TAnswerMode::Ask || !interactive_) {
+        int answer = Automatic(flags, mode_ == TAnswerMode::Yes);
+        const char* why = mode_ == TAnswerMode::Yes  ? "--yes"
+                          : mode_ == TAnswerMode::No ? "--no"
+                                                     : "no terminal to ask on";
+        printer_.Line(question + "\n-> " + AnswerName(answer) + " (" + why + ")");
+        return answer;
+    }
+    std::string keys;
+    for (const auto& c : choices) keys += std::string(keys.empty() ? "" : "/") + c.label;
+    for (;;) {
+        printer_.Line(question);
+        std::fprintf(printer_.Out(), "[%s] ", keys.c_str());
+        std::fflush(printer_.Out());
+        std::optional<std::string> line = ReadLine(false);
+        if (!line) {
+            int answer = Automatic(flags, false);
+            printer_.Line(std::string("-> ") + AnswerName(answer) + " (end of input)");
+            return answer;
+        }
+        std::string typed = Lower(Trim(*line));
+        for (const auto& c : choices)
+            if (!typed.empty() && (typed == c.label || typed == std::string(c.keys)))
+                return c.answer;
+    }
+}
+
+bool TTerminalPrompt::InputLine(const std::string& caption, const std::string& label,
+                                std::string& value, bool password) {
+    if (password && passwordFromStdin_ && !stdinPasswordRead_) {
+        std::optional<std::string> p = StdinPassword();
+        if (!p) return false;
+        value = *p;
+        printer_.Line(caption + ": " + label + " (read from standard input)");
+        return true;
+    }
+    if (!interactive_) {
+        printer_.Line(caption + ": " + label + "\n-> cancelled (no terminal to ask on)");
+        return false;
+    }
+    printer_.ClearLive();
+    std::fprintf(printer_.Out(), "%s: %s ", SanitizeForTerminal(caption).c_str(),
+                 SanitizeForTerminal(label).c_str());
+    std::fflush(printer_.Out());
+    std::optional<std::string> line = ReadLine(password);
+    if (!line) return false;
+    value = *line;
+    return true;
+}

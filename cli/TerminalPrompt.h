@@ -1,0 +1,44 @@
+#pragma once
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Arguments.h"
+#include "Prompt.h"
+
+class TProgressPrinter;
+
+// The message boxes and entries of the model and the worker on the terminal. Questions
+// go to standard error and are answered from standard input when it is a terminal, or by
+// --yes / --no; without either they get the negative answer. Error boxes are printed and
+// remembered, so the caller can tell that something went wrong.
+class TTerminalPrompt : public IPrompt {
+public:
+    TTerminalPrompt(TAnswerMode mode, bool passwordFromStdin, bool interactive,
+                    TProgressPrinter& printer, std::FILE* in = stdin);
+
+    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    bool InputLine(const std::string& caption, const std::string& label, std::string& value,
+                   bool password) override;
+
+    // The line of standard input given by --password-stdin, read at the first call; nullopt
+    // when there is none (or it was used by a password question already).
+    std::optional<std::string> StdinPassword();
+
+    // Error boxes shown so far (texts as shown).
+    const std::vector<std::string>& Errors() const { return errors_; }
+
+private:
+    // One line from `in_` without its line end; nullopt at end of input or interruption.
+    std::optional<std::string> ReadLine(bool hidden);
+
+    TAnswerMode mode_;
+    bool passwordFromStdin_;
+    bool interactive_;
+    TProgressPrinter& printer_;
+    std::FILE* in_;
+    bool stdinPasswordRead_ = false;
+    std::optional<std::string> stdinPassword_;
+    std::vector<std::string> errors_;
+};

@@ -1,6 +1,0 @@
-#include <cstdio>
-
-int main() {
-    std::puts("Tavrel: mail accounts as network disks.");
-    return 0;
-}

@@ -1,0 +1,170 @@
+// The parts of tavrel-cli that need no server: the command line, mailbox paths as typed,
+// and the progress line.
+#include "Arguments.h"
+#include "ProgressPrinter.h"
+#include "Session.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+bool Parse(std::vector<std::string> argv, TCliArgs& out, std::string& error) {
+    return ParseArguments(argv, out, error);
+}
+} // namespace
+
+TEST(CliArguments, AcceptsGlobalOptionsAnywhereAndBothValueForms) {
+    TCliArgs a;
+    std::string error;
+    ASSERT_TRUE(Parse({"put", "Box", "--home", "/h", "x", "--to=docs/sub", "--yes", "--", "-odd"},
+                      a, error))
+        << error;
+    EXPECT_EQ(a.home, "/h");
+    EXPECT_EQ(a.answers, TAnswerMode::Yes);
+    EXPECT_EQ(a.command, "put");
+    EXPECT_EQ(a.operands, (std::vector<std::string>{"Box", "x", "-odd"}));
+    EXPECT_EQ(a.Value("--to"), "docs/sub");
+
+    ASSERT_TRUE(Parse({"ls", "-lR", "Box", "a"}, a, error)) << error;
+    EXPECT_TRUE(a.Has("-l"));
+    EXPECT_TRUE(a.Has("-R"));
+
+    ASSERT_TRUE(Parse({"add-box", "B", "--address", "a@b", "--smtp", "h:25", "--pop", "h",
+                       "--account", "u", "--password", "-starts-with-dash", "--no-auth"},
+                      a, error))
+        << error;
+    EXPECT_EQ(a.Value("--password"), "-starts-with-dash");
+    EXPECT_TRUE(a.Has("--no-auth"));
+
+    ASSERT_TRUE(Parse({"--version"}, a, error));
+    EXPECT_TRUE(a.version);
+}
+
+TEST(CliArguments, RefusesWhatIsNotAValidCommandLine) {
+    struct Case {
+        std::vector<std::string> argv;
+        std::string error; // part of the message
+    };
+    const std::vector<Case> cases = {
+        {{}, "no command"},
+        {{"frobnicate"}, "unknown command"},
+        {{"ls"}, "usage: tavrel-cli ls BOX [PATH]"},
+        {{"ls", "B", "p", "q"}, "usage: tavrel-cli ls"},
+        {{"find", "B"}, "usage: tavrel-cli find BOX TEXT"},
+        {{"ls", "B", "--to", "x"}, "unknown option --to for ls"},
+        {{"put", "B", "x", "--to"}, "--to needs a value"},
+        {{"get", "B", "x", "--to", "a", "--to", "b"}, "--to is given twice"},
+        {{"--yes", "--no", "boxes"}, "--yes and --no exclude each other"},
+        {{"--home"}, "--home needs a folder"},
+        {{"--home=", "boxes"}, "--home needs a folder"},
+        {{"rm", "B", "x", "-R"}, "unknown option -R for rm"},
+        {{"boxes", "--smtp-ssl=1"}, "--smtp-ssl takes no value"},
+        {{"add-box", "B", "--smtp", "h", "--pop", "h", "--account", "u"}, "needs --address"},
+        {{"add-box", "B", "--address", "a@b", "--smtp", "h", "--pop", "h", "--account", "u",
+          "--max-attach-mib", "1", "--max-attach-bytes", "2048"},
+         "exclude each other"},
+        {{"edit-box", "B", "--smtp-ssl", "--no-smtp-ssl"}, "exclude each other"},
+        {{"--password-stdin", "edit-box", "B", "--password", "p"}, "exclude each other"},
+    };
+    for (const auto& c : cases) {
+        TCliArgs a;
+        std::string error;
+        std::string shown;
+        for (const auto& s : c.argv) shown += s + " ";
+        EXPECT_FALSE(Parse(c.argv, a, error)) << shown;
+        EXPECT_NE(error.find(c.error), std::string::npos) << shown << "-> " << error;
+    }
+}
+
+TEST(CliPaths, TypedPathsBecomeStoredPaths) {
+    const std::vector<std::pair<std::string, std::string>> good = {
+        {"", "\\"},
+        {"/", "\\"},
+        {"\\", "\\"},
+        {"docs", "\\docs"},
+        {"/docs/a b.txt", "\\docs\\a b.txt"},
+        {"\\docs\\sub\\", "\\docs\\sub"},
+        {"docs//sub/", "\\docs\\sub"},
+        {"\xc3\xa4rger/\xc3\xbc.txt", "\\\xc3\xa4rger\\\xc3\xbc.txt"},
+    };
+    for (const auto& [typed, stored] : good) {
+        std::string p;
+        EXPECT_TRUE(NormalizeMailboxPath(typed, p)) << typed;
+        EXPECT_EQ(p, stored) << typed;
+    }
+    const std::vector<std::string> bad = {"a/../b", "./a", "a/b?", "a*", "x:y", "a\"b",
+                                          "a|b", "a<b", "a\x01", "a\x7f"};
+    for (const std::string& typed : bad) {
+        std::string p;
+        EXPECT_FALSE(NormalizeMailboxPath(typed, p)) << typed;
+    }
+}
+
+TEST(CliProgress, BytesLineShowsAmountRateAndTimeLeft) {
+    TTransferSample s;
+    s.bytes = true;
+    s.maximum = 4 * 1024 * 1024;
+    s.position = 1024 * 1024;
+    s.startPosition = 0;
+    s.elapsedSeconds = 2.0; // 512 KB/s, 3 MB left -> 6 s
+    std::string line = ProgressLine("Sending 1 of 4...", s, 200);
+    EXPECT_EQ(line, "Sending 1 of 4...  [#####...............]  25%  1.0 MB of 4.0 MB  512 KB/s  0:06 left");
+
+    // Too early for a rate: no rate and no time left.
+    s.elapsedSeconds = 0.1;
+    EXPECT_EQ(ProgressLine("Download...", s, 200).find("/s"), std::string::npos);
+
+    // Mail counts, not bytes.
+    TTransferSample m;
+    m.maximum = 40;
+    m.position = 10;
+    EXPECT_EQ(ProgressLine("List all file/folder structure from mail server", m, 200),
+              "List all file/folder structure from mail server  [#####...............]  25%  10 of 40");
+
+    // On an 80-column terminal the status stays whole; the bar gets shorter first, then
+    // the amount goes, the rate and time left stay.
+    s.elapsedSeconds = 2.0;
+    EXPECT_EQ(ProgressLine("Sending 229 of 229...", s, 80),
+              "Sending 229 of 229...  [##........]  25%  1.0 MB of 4.0 MB  512 KB/s  0:06 left");
+    EXPECT_EQ(ProgressLine("Sending 229 of 229...", s, 64),
+              "Sending 229 of 229...  [##........]  25%  512 KB/s  0:06 left");
+    EXPECT_EQ(ProgressLine("Sending 229 of 229...", s, 50), "Sending 229 of 229...  [##........]  25%");
+    // Without a status text the line starts with the bar.
+    EXPECT_EQ(ProgressLine("", s, 60).rfind("[##", 0), 0u);
+
+    // Nothing to show but the text; an empty status and no maximum gives an empty line.
+    EXPECT_EQ(ProgressLine("Connect...", TTransferSample{}, 80), "Connect...");
+    EXPECT_EQ(ProgressLine("", TTransferSample{}, 80), "");
+}
+
+TEST(CliProgress, LineFitsTheTerminalAndCarriesNoControlCharacters) {
+    TTransferSample s;
+    s.bytes = true;
+    s.maximum = 1000;
+    s.position = 2000; // more than the maximum: shown as full, never beyond
+    std::string line = ProgressLine("Sending 12 of 13... a very long status text indeed", s, 60);
+    EXPECT_LE(DisplayWidth(line), 59u);
+    EXPECT_NE(line.find("100%"), std::string::npos);
+    EXPECT_NE(line.find("..."), std::string::npos);
+
+    // Text from a server: escapes, C1 controls and line breaks cannot reach the terminal.
+    std::string hostile = "ERR \x1b[2J\xc2\x9b" "31m bad\r\nsecond\x07";
+    std::string shown = SanitizeForTerminal(hostile);
+    EXPECT_EQ(shown, "ERR ?[2J?31m bad second?");
+    EXPECT_EQ(SanitizeForTerminal("a\r\nb", "\n"), "a\nb");
+    // A multi-byte name is cut between characters, never inside one.
+    std::string name = ProgressLine("\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4", TTransferSample{}, 3);
+    EXPECT_EQ(name, "\xc3\xa4\xc3\xa4");
+}
+
+TEST(CliProgress, ByteAndDurationTexts) {
+    const std::vector<std::pair<int64_t, std::string>> bytes = {
+        {-5, "0 B"},       {0, "0 B"},           {1023, "1023 B"},           {1024, "1.0 KB"},
+        {1536, "1.5 KB"},  {10 * 1024, "10 KB"}, {5LL << 30, "5.0 GB"},
+    };
+    for (const auto& [n, text] : bytes) EXPECT_EQ(FormatBytes(n), text) << n;
+    EXPECT_EQ(FormatDuration(5), "0:05");
+    EXPECT_EQ(FormatDuration(754), "12:34");
+    EXPECT_EQ(FormatDuration(3723), "1:02:03");
+    EXPECT_EQ(FormatDuration(-1), "--:--");
+    EXPECT_EQ(FormatDuration(1e12), "--:--");
+}
