@@ -96,7 +96,7 @@ private:
     // Mailboxes larger than this are read without ids (and without the cache).
     static constexpr int kMaxListedMessages = 4000000;
     // Headers fetched in one go when the cache does not know them.
-    static constexpr std::size_t kScanChunk = 1000;
+    static constexpr std::size_t kScanChunk = 2000;
     // One header as a scan delivers it.
     using THeader = TIdSubjectResult;
     // Visits the headers of messages 1 .. n of the open reader (highest number first when

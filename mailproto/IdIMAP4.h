@@ -65,7 +65,7 @@ public:
   static constexpr uint64_t kMaxMessageLiteral = 4ull << 30;      // RFC822 and any other
   static constexpr int64_t kMaxMessageCount = 0x7FFFFFFF;         // EXISTS
   static constexpr std::size_t kMaxCapabilities = 1000;
-  static constexpr std::size_t kSubjectChunk = 500;
+  static constexpr std::size_t kSubjectChunk = 1000;
 
   TIdIMAP4();
   ~TIdIMAP4() override;

@@ -40,7 +40,7 @@ public:
   // Upper bound of the CAPA reply (lines kept in memory).
   static constexpr std::size_t kMaxCapabilityLines = 1000;
   // Commands of a batch that may wait for their replies at one time.
-  static constexpr std::size_t kPipelineWindow = 128;
+  static constexpr std::size_t kPipelineWindow = 256;
   // A unique id is 1 to 70 printable characters (RFC 1939).
   static constexpr std::size_t kMaxUniqueIdLength = 70;
 
