@@ -3,7 +3,8 @@
 // then again after one more file was stored), and the delete of a folder of 100 files.
 //
 //   bash scripts/mailservers.sh start /tmp/ms
-//   TAVREL_MAILSERVERS=/tmp/ms/servers.env build/bench/bench_inbox [mails] [delay-ms] [pop3|imap|both]
+//   TAVREL_MAILSERVERS=/tmp/ms/servers.env build/bench/bench_inbox [mails] [delay-ms] [pop3|imap|both] [files]
+// (files: the size of the deleted folder, 100 unless given)
 //
 // The mailbox of the first account is emptied and filled by writing message files into
 // its Maildir directly. Prints one line per figure; exits 0.
@@ -52,11 +53,12 @@ std::string File(const std::string& path) {
     return PartSubject(path, 1, 1, 6, 12345, 32, "45000.5", "45000.5");
 }
 
-// The folder \bench\ with folders of 100 files each, and the folder \del\ with 100 files.
-void Fill(const std::string& maildir, int mails) {
+// The folder \del\ with `files` files, and the folder \bench\ with folders of 100 files
+// each for the rest.
+void Fill(const std::string& maildir, int mails, int files) {
     WriteMail(maildir, FolderSubject("\\del\\", "45000.5"));
-    for (int i = 0; i < 100; ++i) WriteMail(maildir, File("\\del\\f" + std::to_string(i) + ".txt"));
-    int left = mails - 101;
+    for (int i = 0; i < files; ++i) WriteMail(maildir, File("\\del\\f" + std::to_string(i) + ".txt"));
+    int left = mails - files - 1;
     WriteMail(maildir, FolderSubject("\\bench\\", "45000.5"));
     --left;
     for (int d = 0; left > 0; ++d) {
@@ -104,6 +106,8 @@ int main(int argc, char** argv) {
     const int mails = argc > 1 ? std::atoi(argv[1]) : 10000;
     const int delay = argc > 2 ? std::atoi(argv[2]) : 10;
     const std::string which = argc > 3 ? argv[3] : "both";
+    const int files = argc > 4 ? std::atoi(argv[4]) : 100;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     fs::path home = fs::temp_directory_path() / ("tavrel-bench-inbox-" + std::to_string(getpid()));
     fs::create_directories(home);
     SetAppDir(home.string());
@@ -123,7 +127,7 @@ int main(int argc, char** argv) {
         if (which != "both" && which != (imap ? "imap" : "pop3")) continue;
         const char* proto = imap ? "IMAP4" : "POP3";
         ClearMailbox(s->maildir1);
-        Fill(s->maildir1, mails);
+        Fill(s->maildir1, mails, files);
         WarmUp(*s);
         TMailFolders folders(nullptr, nullptr, TMailThread::Factory(dispatcher, config));
         folders.ProcessMessages = [&] { dispatcher.ProcessMessages(); };
@@ -159,8 +163,8 @@ int main(int argc, char** argv) {
         const int queued = box.Ops.Count();
         idle();
         const double del = Seconds(t0);
-        std::printf("%s delete of a folder of 100 files (%d operations): %.2f s, %d mails left\n",
-                    proto, queued, del, CountMails(s->maildir1));
+        std::printf("%s delete of a folder of %d files (%d operations): %.2f s, %d mails left\n",
+                    proto, files, queued, del, CountMails(s->maildir1));
     }
     fs::remove_all(home);
     return 0;
