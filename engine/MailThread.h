@@ -94,7 +94,7 @@ private:
     static constexpr std::size_t kMaxCachedBytes = 64u << 20;
     static constexpr std::size_t kMaxCachedSubjectLength = 4096;
     // Mailboxes larger than this are read without ids (and without the cache).
-    static constexpr int kMaxListedMessages = 4000000;
+    static constexpr int kMaxListedMessages = 1000000;
     // Headers fetched in one go when the cache does not know them.
     static constexpr std::size_t kScanChunk = 2000;
     // One header as a scan delivers it.
