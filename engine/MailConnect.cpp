@@ -121,11 +121,3 @@ int TMailThread::ReaderCount() {
     if (UseImap) return Imap4.MessageCount();
     return Pop3.CountMessages();
 }
-
-bool TMailThread::ReaderFetchHeader(int n, std::string& subject) {
-    Message.ClearHeader();
-    bool ok = UseImap ? Imap4.FetchHeader(n, Message) : Pop3.FetchHeader(n, Message);
-    if (ok) subject = Message.Subject;
-    Message.ClearHeader();
-    return ok;
-}

@@ -4,34 +4,138 @@
 #include "MailFolders.h"
 #include "StoredMail.h"
 
+#include <algorithm>
+
 bool TMailThread::DeleteMails(const std::string& pathArg, bool ownMailOnly) {
-    CountBytes = false;
     std::string path = pathArg;
     if (TrimSubject(path).empty()) path = CurrentOp.Path + CurrentOp.Name;
     std::string pattern = DeletePattern(path);
     if (ownMailOnly && !path.empty() && path.back() == '\\') pattern += "|";
+    std::vector<bool> ok;
+    return DeleteMatching({pattern}, ok) && ok[0];
+}
+
+bool TMailThread::DeleteMatching(const std::vector<std::string>& patterns, std::vector<bool>& ok) {
+    CountBytes = false;
+    ok.assign(patterns.size(), true);
     TClosing guard{ReaderClosing()}; // for POP3 the QUIT makes the deletions final
     if (!ConnectReader()) return false;
     SetStatus("Locate mail should be deleted...");
     if (UseImap && !Imap4.SelectMailbox("INBOX")) return false;
     const int n = ReaderCount();
     Maximum = n;
-    bool result = true;
-    bool flagged = false;
-    for (int a = n; a >= 1; --a) {
+    LastScanReport = 0;
+
+    // The matching mails, highest number first, with the patterns each one matches.
+    struct TMatch {
+        int number;
+        std::vector<size_t> patterns;
+    };
+    std::vector<TMatch> matches;
+    std::string unreadable; // a header whose fetch raised an error: the scan ends there
+    bool stopped = false;
+    ScanHeaders(n, true, [&](int a, const THeader& h) {
         Position = n - a + 1;
-        Sync([this] { ReportProgress(); });
-        std::string subject;
-        if (!ReaderFetchHeader(a, subject)) continue; // never delete an unread header
-        if (!SubjectMatchesPattern(subject, pattern)) continue;
-        SetStatus("Delete...");
-        bool ok = UseImap ? Imap4.DeleteMessages({a}) : Pop3.DeleteMessage(a);
-        flagged = flagged || (UseImap && ok);
-        result = result && ok;
+        ReportScanProgress(a == n);
+        if (h.State == THeader::srError) {
+            unreadable = h.Error;
+            stopped = true;
+            return false;
+        }
+        if (h.State != THeader::srRead) return true; // never delete an unread header
+        TMatch m{a, {}};
+        for (size_t i = 0; i < patterns.size(); ++i)
+            if (SubjectMatchesPattern(h.Subject, patterns[i])) m.patterns.push_back(i);
+        if (!m.patterns.empty()) matches.push_back(std::move(m));
+        return true;
+    });
+
+    // The matching mails are deleted together: DELE pipelined (POP3), STORE for a range of
+    // numbers (IMAP4), each mail with its own outcome.
+    std::vector<bool> deleted(matches.size(), false);
+    constexpr size_t kStoreChunk = 500;
+    for (size_t start = 0; start < matches.size(); start += kStoreChunk) {
+        const size_t end = std::min(matches.size(), start + kStoreChunk);
+        std::vector<int> numbers;
+        for (size_t k = start; k < end; ++k) {
+            SetStatus("Delete...");
+            numbers.push_back(matches[k].number);
+        }
+        if (!UseImap) {
+            std::vector<bool> r = Pop3.DeleteMessages(numbers);
+            for (size_t k = start; k < end; ++k) deleted[k] = r[k - start];
+        } else if (Imap4.DeleteMessages(numbers)) {
+            for (size_t k = start; k < end; ++k) deleted[k] = true;
+        } else {
+            for (size_t k = start; k < end; ++k) deleted[k] = Imap4.DeleteMessages({matches[k].number});
+        }
     }
+    std::vector<bool> flagged(patterns.size(), false);
+    for (size_t k = 0; k < matches.size(); ++k)
+        for (size_t i : matches[k].patterns) {
+            ok[i] = ok[i] && deleted[k];
+            flagged[i] = flagged[i] || (UseImap && deleted[k]);
+        }
     // Flagged mails are removed for good, so they do not come back at the next refresh.
-    if (flagged) result = Imap4.ExpungeMailbox() && result;
+    if (std::find(flagged.begin(), flagged.end(), true) != flagged.end() && !Imap4.ExpungeMailbox())
+        for (size_t i = 0; i < patterns.size(); ++i)
+            if (flagged[i]) ok[i] = false;
     Position = n;
-    Sync([this] { ReportProgress(); });
-    return result;
+    ReportScanProgress(true);
+    if (stopped) throw EIdException(unreadable); // as the header's own fetch did: the attempt fails
+    return true;
+}
+
+void TMailThread::FinishIfFirst(const TExOp& op) {
+    if (MailboxAlive()) {
+        const TExOpList& ops = Mailbox->Ops;
+        if (ops.Count() == 0) return;
+        const TExOp first = ops.Get(0);
+        if (first.Kind != op.Kind || first.Path != op.Path || first.Name != op.Name ||
+            first.Ticket != op.Ticket)
+            return; // the queue changed meanwhile; the operation is picked again later
+    }
+    FinishOp();
+}
+
+void TMailThread::DeleteBatch() {
+    const std::vector<TExOp> run = DeleteRun;
+    std::vector<std::string> patterns;
+    for (const TExOp& op : run) patterns.push_back(DeletePattern(op.Path + op.Name));
+    std::vector<bool> ok;
+    bool scanned = false;
+    const bool attempted = !Cancelled && !Terminated();
+    if (attempted) {
+        try {
+            scanned = DeleteMatching(patterns, ok);
+        } catch (const TStopped&) {
+            throw;
+        } catch (...) {
+            scanned = false;
+        }
+    }
+    if (!scanned) {
+        // This was the first attempt of the first delete; the others stay queued as they
+        // are and are picked again after it.
+        Success = false;
+        if (attempted) {
+            WaitMs(config_.RetryDelayUnitMs);
+            Attempts([this] { return DeleteMails(""); }, {}, 2);
+        }
+        Sync([this] { FinishOp(); });
+        return;
+    }
+    // Each delete ends on its own, in queue order, with its own outcome; one whose mails were
+    // not all deleted goes on with its further attempts first.
+    for (size_t i = 0; i < run.size(); ++i) {
+        CurrentOp = run[i];
+        Success = ok[i];
+        if (!Success) {
+            if (Terminated() && i > 0) return; // the rest stays queued
+            Cancelled = false;
+            WaitMs(config_.RetryDelayUnitMs);
+            Attempts([this] { return DeleteMails(""); }, {}, 2);
+        }
+        Sync([this, &run, i] { FinishIfFirst(run[i]); });
+    }
 }

@@ -98,14 +98,17 @@ bool TMailThread::Download() {
     SetStatus("Locate mail should be downloaded");
     if (UseImap) Imap4.SelectMailbox("INBOX");
     if (!HeaderCacheValid) {
+        // Subjects by message number - 1; an unread header keeps an empty slot.
         const int n = ReaderCount();
-        HeaderCache.assign(static_cast<size_t>(n), std::string());
-        for (int s = 1; s <= n; ++s) {
+        HeaderCache.clear();
+        LastScanReport = 0;
+        ScanHeaders(n, false, [&](int s, const THeader& h) {
+            if (h.State == THeader::srError) throw EIdException(h.Error); // ends the attempt
+            HeaderCache.push_back(h.State == THeader::srRead ? h.Subject : std::string());
             Position = s;
-            Sync([this] { ReportProgress(); });
-            std::string subject;
-            if (ReaderFetchHeader(s, subject)) HeaderCache[static_cast<size_t>(s - 1)] = subject;
-        }
+            ReportScanProgress(s == 1 || s == n);
+            return true;
+        });
         HeaderCacheValid = true;
     }
     StartCounting();

@@ -27,17 +27,24 @@ bool TMailThread::RefreshStructure() {
     MeasuredSize = UseImap ? Imap4.MailboxSize() : Pop3.MailboxSize();
     const int n = ReaderCount();
     Maximum = n;
-    for (int a = n; a >= 1; --a) {
-        try {
-            std::string subject;
-            if (ReaderFetchHeader(a, subject)) Subjects.push_back(subject);
-        } catch (const TStopped&) {
-            throw;
-        } catch (...) {
+    LastScanReport = 0;
+    try {
+        ScanHeaders(n, true, [&](int a, const THeader& h) {
+            if (h.State == THeader::srRead) Subjects.push_back(h.Subject);
             // A header that cannot be read is left out; the refresh goes on.
-        }
-        Position = n - a + 1;
-        Sync([this] { ReportProgress(); });
+            Position = n - a + 1;
+            ReportScanProgress(a == n || a == 1);
+            return true;
+        });
+    } catch (const TStopped&) {
+        throw;
+    } catch (...) {
+        // The connection broke: the headers not read by then are left out, as their
+        // fetches would all fail.
+    }
+    if (Position != n) {
+        Position = n;
+        ReportScanProgress(true);
     }
     return true;
 }

@@ -100,9 +100,9 @@ void TMailThread::WaitMs(int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-template <class Op>
-void TMailThread::Attempts(Op op, const std::function<void()>& afterFailedWait) {
-    for (int a = 1; a <= 5; ++a) {
+void TMailThread::Attempts(const std::function<bool()>& op,
+                           const std::function<void()>& afterFailedWait, int first) {
+    for (int a = first; a <= 5; ++a) {
         if (Cancelled || Terminated()) return;
         try {
             Success = op();
@@ -151,6 +151,10 @@ void TMailThread::Execute() {
                 break;
             case opDelete:
                 clearCache();
+                if (DeleteRun.size() > 1) {
+                    DeleteBatch(); // finishes each of its operations itself
+                    continue;
+                }
                 Attempts([this] { return DeleteMails(""); });
                 break;
             case opDownload:
@@ -196,6 +200,16 @@ void TMailThread::PickNext() {
         Mailbox = &m;
         CurrentOp = m.Ops.Get(0);
         break;
+    }
+    DeleteRun.clear();
+    if (Mailbox && CurrentOp.Kind == opDelete) {
+        // Deletes queued back to back (a deleted folder's children, then the folder) can
+        // share one connection and one scan of the inbox.
+        for (int i = 0; i < Mailbox->Ops.Count() && i < kMaxDeleteRun; ++i) {
+            TExOp op = Mailbox->Ops.Get(i);
+            if (op.Kind != opDelete) break;
+            DeleteRun.push_back(std::move(op));
+        }
     }
     if (!Mailbox) {
         Position = 0;

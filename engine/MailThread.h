@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "Dispatcher.h"
@@ -53,7 +54,9 @@ private:
     void Execute();
     bool Terminated() const { return stop_ || abandoned_; }
     void Sync(const std::function<void()>& fn);
-    template <class Op> void Attempts(Op op, const std::function<void()>& afterFailedWait = {});
+    // Attempts first .. 5 of an operation (the ones before were made and failed).
+    void Attempts(const std::function<bool()>& op, const std::function<void()>& afterFailedWait = {},
+                  int first = 1);
     void WaitMs(int ms);
 
     // Window-thread steps.
@@ -78,7 +81,33 @@ private:
     int ReaderCount();
     // Disconnect the reader, progress back to 0 of 0, status cleared.
     std::function<void()> ReaderClosing();
-    bool ReaderFetchHeader(int n, std::string& subject);
+
+    // Subjects read before, by the server's unique id of their mail: POP3 UIDL, IMAP4 UID
+    // under one UIDVALIDITY. Kept for the run, one cache per account and server, bounded.
+    struct TSubjectCache {
+        int64_t UidValidity = 0;
+        std::unordered_map<std::string, std::string> Subjects;
+        std::size_t Bytes = 0;
+    };
+    static constexpr std::size_t kMaxSubjectCaches = 16;
+    static constexpr std::size_t kMaxCachedSubjects = 1000000;
+    static constexpr std::size_t kMaxCachedBytes = 64u << 20;
+    static constexpr std::size_t kMaxCachedSubjectLength = 4096;
+    // Mailboxes larger than this are read without ids (and without the cache).
+    static constexpr int kMaxListedMessages = 1000000;
+    // Headers fetched in one go when the cache does not know them.
+    static constexpr std::size_t kScanChunk = 2000;
+    // One header as a scan delivers it.
+    using THeader = TIdSubjectResult;
+    // Visits the headers of messages 1 .. n of the open reader (highest number first when
+    // descending), each exactly as a fetch of its own would give it, taking known subjects
+    // from the cache and fetching the others in batches. visit returns false to stop. An
+    // error of the connection is raised where the visit reaches the first header it lost.
+    void ScanHeaders(int n, bool descending, const std::function<bool(int, const THeader&)>& visit);
+    TSubjectCache* CacheForReader(std::vector<std::string>& ids, int n);
+    // Progress of a scan: reported at most every 50 ms, and always when forced.
+    void ReportScanProgress(bool force);
+    uint64_t LastScanReport = 0;
 
     // The operations.
     bool Upload();
@@ -90,6 +119,14 @@ private:
     // ownMailOnly: for a folder, only the folder's own mail (the clean-up after a failed
     // upload), not what is stored below it.
     bool DeleteMails(const std::string& path, bool ownMailOnly = false);
+    // One connection and one scan for several patterns: ok[i] tells whether every deletion
+    // that pattern i asked for was confirmed. False when the scan could not be made.
+    bool DeleteMatching(const std::vector<std::string>& patterns, std::vector<bool>& ok);
+    // The queued deletes that follow CurrentOp directly in its mailbox's queue, served by
+    // one connection; each is finished on its own, in order.
+    void DeleteBatch();
+    // FinishOp, when the first queued operation is still `op`.
+    void FinishIfFirst(const TExOp& op);
 
     TMailFolders& Owner;
     IDispatcher& dispatcher_;
@@ -112,6 +149,9 @@ private:
     int64_t Maximum = 0;
     bool CountBytes = false;
     TExOp CurrentOp;
+    // CurrentOp and the deletes that directly follow it in the queue (PickNext).
+    std::vector<TExOp> DeleteRun;
+    static constexpr int kMaxDeleteRun = 256;
     TMailFolder* Mailbox = nullptr;
     bool Success = false;
     int64_t MeasuredSize = 0;
@@ -125,6 +165,7 @@ private:
     // Subjects of the inbox by message number - 1; an unreadable header keeps an empty slot.
     std::vector<std::string> HeaderCache;
     bool HeaderCacheValid = false;
+    std::unordered_map<std::string, TSubjectCache> SubjectCaches;
 
     // Settings of the served mailbox, copied on the window's thread in PickNext.
     std::string BoxAddress, BoxAlias, MailRootDir;

@@ -2,7 +2,10 @@
 
 #include "IdMessage.h"
 
+#include <algorithm>
 #include <exception>
+#include <map>
+#include <set>
 #include <limits>
 
 namespace {
@@ -669,4 +672,147 @@ int64_t TIdIMAP4::MailboxSize() {
   });
   if (FLastResult.Code != "OK" || bad || seen < expected) return -1;
   return sum;
+}
+
+// ---------------------------------------------------------------------------
+// Batches of subjects
+// ---------------------------------------------------------------------------
+
+bool TIdIMAP4::FetchUids(int count, std::vector<std::string>& uids) {
+  CheckState({csSelected});
+  uids.assign(static_cast<std::size_t>(count > 0 ? count : 0), std::string());
+  if (count <= 0) return true;
+  const std::string tag = SendTagged("FETCH 1:" + std::to_string(count) + " (UID)");
+  ReadResponse(tag, [&](const std::string& line) {
+    int64_t number = 0, uid = 0;
+    std::string keyword;
+    if (!NumberedUntagged(line, number, keyword) || keyword != "FETCH" || number < 1 ||
+        number > count)
+      return false;
+    if (ParseNumber(ItemValue(line, "UID"), uid) && uid > 0)
+      uids[static_cast<std::size_t>(number - 1)] = std::to_string(uid);
+    return false;
+  });
+  if (FLastResult.Code == "OK") return true;
+  uids.assign(uids.size(), std::string());
+  return false;
+}
+
+void TIdIMAP4::ReadSubjectLiteral(const std::string& answer, TIdMessage& message,
+                                  TIdSubjectResult& result) {
+  const uint64_t size = CheckedLiteralSize(answer, kMaxHeaderLiteral);
+  if (size == 0) {
+    // No literal (NIL, a quoted string) or an empty one: nothing to parse.
+    SkipLiterals(answer);
+    return;
+  }
+  message.Clear();
+  std::string parseError;
+  bool failed = false;
+  {
+    TMimeParser parser(message);
+    ReadTransfer transfer(*this);
+    auto note = [&] {
+      failed = true;
+      try {
+        throw;
+      } catch (const std::exception& e) {
+        parseError = e.what();
+      } catch (...) {
+      }
+    };
+    ReadBytes(size, [&](const char* p, std::size_t k) {
+      if (failed) return;  // read on, so the session stays in step
+      try {
+        parser.FeedBytes(p, k);
+      } catch (...) {
+        note();
+      }
+    });
+    if (!failed) {
+      try {
+        parser.Finish();
+      } catch (...) {
+        note();
+      }
+    }
+  }
+  const std::string rest = ReadLn();
+  SkipLiterals(rest);
+  if (failed) {
+    result.State = TIdSubjectResult::srError;
+    result.Error = parseError;
+  } else {
+    result.State = TIdSubjectResult::srRead;
+    result.Subject = message.Subject;
+    result.Uid = ItemValue(answer.substr(0, answer.rfind('{')) + " " + rest, "UID");
+  }
+  message.ClearHeader();
+}
+
+void TIdIMAP4::FetchSubjects(const std::vector<int>& numbers, TIdMessage& message,
+                             const TIdSubjectSink& sink) {
+  CheckState({csSelected});
+  for (int n : numbers)
+    if (n < 1) throw EIdException(kNumberError);
+  for (std::size_t start = 0; start < numbers.size(); start += kSubjectChunk) {
+    const std::size_t end = std::min(numbers.size(), start + kSubjectChunk);
+    std::vector<int> sorted(numbers.begin() + static_cast<std::ptrdiff_t>(start),
+                            numbers.begin() + static_cast<std::ptrdiff_t>(end));
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    std::string set;
+    for (std::size_t i = 0; i < sorted.size();) {
+      std::size_t j = i;
+      while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1) ++j;
+      if (!set.empty()) set += ',';
+      set += std::to_string(sorted[i]);
+      if (j > i) set += ':' + std::to_string(sorted[j]);
+      i = j + 1;
+    }
+    std::map<int, TIdSubjectResult> results;
+    std::set<int> answered;
+    for (int n : sorted) results[n];
+    const std::string tag = SendTagged("FETCH " + set + " (UID RFC822.HEADER)");
+    for (;;) {
+      std::string answer;
+      int64_t number = 0;
+      const bool complete = ReadResponse(tag, [&](const std::string& line) {
+        std::string keyword;
+        if (!NumberedUntagged(line, number, keyword) || keyword != "FETCH") return false;
+        if (FindItem(line, "RFC822.HEADER") == std::string::npos) return false;  // flags
+        answer = line;
+        return true;
+      });
+      if (complete) break;
+      auto it = number <= kMaxMessageCount ? results.find(static_cast<int>(number)) : results.end();
+      if (it == results.end() || !answered.insert(it->first).second) {
+        SkipLiterals(answer);  // not asked for, or answered twice: the first answer counts
+        continue;
+      }
+      ReadSubjectLiteral(answer, message, it->second);
+    }
+    if (FLastResult.Code != "OK") {
+      // Refused: one at a time, each with its own outcome.
+      for (std::size_t k = start; k < end; ++k) {
+        TIdSubjectResult r;
+        try {
+          if (Fetch(numbers[k], message, false)) {
+            r.State = TIdSubjectResult::srRead;
+            r.Subject = message.Subject;
+          }
+        } catch (const EIdMessageException& e) {
+          r.State = TIdSubjectResult::srError;
+          r.Error = e.what();
+        }
+        message.ClearHeader();
+        sink(numbers[k], r);
+      }
+      continue;
+    }
+    for (std::size_t k = start; k < end; ++k) {
+      TIdSubjectResult r = results[numbers[k]];
+      sink(numbers[k], r);
+    }
+  }
 }

@@ -18,6 +18,7 @@
 // does not use are read and dropped, so the session stays in step with the server.
 #pragma once
 
+#include "IdSubjects.h"
 #include "IdTCPConnection.h"
 
 #include <cstdint>
@@ -64,6 +65,7 @@ public:
   static constexpr uint64_t kMaxMessageLiteral = 4ull << 30;      // RFC822 and any other
   static constexpr int64_t kMaxMessageCount = 0x7FFFFFFF;         // EXISTS
   static constexpr std::size_t kMaxCapabilities = 1000;
+  static constexpr std::size_t kSubjectChunk = 1000;
 
   TIdIMAP4();
   ~TIdIMAP4() override;
@@ -95,6 +97,18 @@ public:
   bool ExpungeMailbox();
   // Sum of RFC822.SIZE over all messages of the selected mailbox; -1 on failure.
   int64_t MailboxSize();
+
+  // FETCH 1:count (UID): uids[k] := the UID of message k + 1, empty when the answer names
+  // none. False (every UID empty) when the server refuses.
+  bool FetchUids(int count, std::vector<std::string>& uids);
+  // The subjects of the given messages, fetched in ranges of at most kSubjectChunk
+  // messages a command ("FETCH set (UID RFC822.HEADER)"); a range the server refuses is
+  // fetched again one message at a time. Outcomes go to sink in the order of numbers:
+  // srRead, srNotRead where FetchHeader would return false, srError where it would raise
+  // (the session stays in step). message is the scratch object the headers are parsed
+  // into. Errors of the connection are raised.
+  void FetchSubjects(const std::vector<int>& numbers, TIdMessage& message,
+                     const TIdSubjectSink& sink);
 
   TIdIMAP4ConnectionState ConnectionState() const { return FState; }
   const std::string& GreetingBanner() const { return FGreetingBanner; }
@@ -131,6 +145,9 @@ private:
   [[noreturn]] void UnexpectedBye();
   uint64_t CheckedLiteralSize(const std::string& line, uint64_t limit);
   bool Fetch(int n, TIdMessage& message, bool wholeMessage);
+  // Reads the header literal that answer announces (and the rest of that FETCH answer)
+  // into result.
+  void ReadSubjectLiteral(const std::string& answer, TIdMessage& message, TIdSubjectResult& result);
 
   TIdIMAP4ConnectionState FState = csNonAuthenticated;
   int FCmdCounter = 0;

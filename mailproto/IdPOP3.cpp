@@ -199,6 +199,12 @@ int TIdPOP3::CountMessages() {
 bool TIdPOP3::FetchHeader(int n, TIdMessage& message) {
   message.Clear();
   SendCmd("TOP " + std::to_string(n) + " 0", {"+OK"});
+  ReadHeaderData(message);
+  return true;
+}
+
+void TIdPOP3::ReadHeaderData(TIdMessage& message) {
+  message.Clear();
   ReadTransfer transfer(*this);
   TMimeParser parser(message);
   std::string line;
@@ -220,7 +226,6 @@ bool TIdPOP3::FetchHeader(int n, TIdMessage& message) {
     throw;
   }
   parser.Finish();
-  return true;
 }
 
 bool TIdPOP3::FetchMessage(int n, TIdMessage& message) {
@@ -280,4 +285,97 @@ int64_t TIdPOP3::MailboxSize() {
   } catch (const EIdException&) {
     return -1;
   }
+}
+
+// ---------------------------------------------------------------------------
+// Batches
+// ---------------------------------------------------------------------------
+
+bool TIdPOP3::CanPipeline() const {
+  for (const auto& line : FCapabilities) {
+    std::string word = Trim(line.substr(0, line.find(' ')));
+    for (char& c : word)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (word == "PIPELINING") return true;
+  }
+  return false;
+}
+
+void TIdPOP3::RunBatch(std::size_t count, const std::function<std::string(std::size_t)>& command,
+                       const std::function<void(std::size_t, const TIdReply&)>& onReply) {
+  if (!CanPipeline()) {
+    for (std::size_t k = 0; k < count; ++k) onReply(k, SendCmd(command(k)));
+    return;
+  }
+  // Refilled in groups of a quarter window, so that commands leave in few packets.
+  const std::size_t refill = kPipelineWindow / 4;
+  std::size_t sent = 0;
+  try {
+    for (std::size_t done = 0; done < count; ++done) {
+      if (sent - done <= kPipelineWindow - refill) {
+        while (sent < count && sent - done < kPipelineWindow) WriteLn(command(sent++));
+      }
+      const TIdReply reply = ReadReply();  // flushes what was written
+      onReply(done, reply);
+    }
+  } catch (...) {
+    // Replies still on their way cannot be matched to their commands any more.
+    CloseConnection();
+    throw;
+  }
+}
+
+bool TIdPOP3::ListUniqueIds(int count, std::vector<std::string>& ids) {
+  ids.assign(static_cast<std::size_t>(count > 0 ? count : 0), std::string());
+  if (SendCmd("UIDL").Code != "+OK") return false;
+  std::vector<bool> named(ids.size(), false);
+  std::string line;
+  while (NextDataLine(line)) {
+    std::size_t pos = 0;
+    while (pos < line.size() && line[pos] == ' ') ++pos;
+    std::size_t blank = line.find(' ', pos);
+    if (blank == std::string::npos) continue;
+    int64_t n = 0;
+    if (!ParseDecimal(line.substr(pos, blank - pos), n) || n < 1 || n > count) continue;
+    std::string id = Trim(line.substr(blank + 1));
+    bool valid = !id.empty() && id.size() <= kMaxUniqueIdLength;
+    for (char c : id)
+      if (c < 0x21 || c > 0x7E) valid = false;
+    const std::size_t k = static_cast<std::size_t>(n - 1);
+    if (named[k]) valid = false;  // named twice: trust neither
+    named[k] = true;
+    ids[k] = valid ? id : std::string();
+  }
+  return true;
+}
+
+void TIdPOP3::FetchSubjects(const std::vector<int>& numbers, TIdMessage& message,
+                            const TIdSubjectSink& sink) {
+  RunBatch(
+      numbers.size(), [&](std::size_t k) { return "TOP " + std::to_string(numbers[k]) + " 0"; },
+      [&](std::size_t k, const TIdReply& reply) {
+        TIdSubjectResult result;
+        result.State = TIdSubjectResult::srError;
+        if (reply.Code != "+OK") {
+          result.Error = reply.JoinedText();
+        } else {
+          try {
+            ReadHeaderData(message);
+            result.State = TIdSubjectResult::srRead;
+            result.Subject = message.Subject;
+          } catch (const EIdMessageException& e) {
+            result.Error = e.what();
+          }
+          message.ClearHeader();
+        }
+        sink(numbers[k], result);
+      });
+}
+
+std::vector<bool> TIdPOP3::DeleteMessages(const std::vector<int>& numbers) {
+  std::vector<bool> ok(numbers.size(), false);
+  RunBatch(
+      numbers.size(), [&](std::size_t k) { return "DELE " + std::to_string(numbers[k]); },
+      [&](std::size_t k, const TIdReply& reply) { ok[k] = reply.Code == "+OK"; });
+  return ok;
 }

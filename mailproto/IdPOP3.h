@@ -12,11 +12,19 @@
 //
 // Fetched messages stream into TIdMessage through TMimeParser: attachment bytes go to the
 // parser as each line arrives, so memory stays bounded for any message size.
+//
+// Batches (FetchSubjects, DeleteMessages with a list): when the server lists PIPELINING in
+// its CAPA reply, the commands go out in a sliding window of at most kPipelineWindow
+// commands in flight and the replies are matched to them in order; otherwise they are sent
+// one at a time. Either way each command has its own outcome, exactly as if it had been
+// sent alone.
 #pragma once
 
+#include "IdSubjects.h"
 #include "IdTCPConnection.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +39,10 @@ public:
   static constexpr int64_t kMaxMessageCount = 0x7FFFFFFF;
   // Upper bound of the CAPA reply (lines kept in memory).
   static constexpr std::size_t kMaxCapabilityLines = 1000;
+  // Commands of a batch that may wait for their replies at one time.
+  static constexpr std::size_t kPipelineWindow = 256;
+  // A unique id is 1 to 70 printable characters (RFC 1939).
+  static constexpr std::size_t kMaxUniqueIdLength = 70;
 
   TIdPOP3();
   ~TIdPOP3() override;
@@ -58,6 +70,21 @@ public:
   // LIST: the sum of all message sizes in bytes; -1 on any failure.
   int64_t MailboxSize();
 
+  // The server allows several commands in flight (PIPELINING in CAPA).
+  bool CanPipeline() const;
+  // UIDL: ids[k] := the unique id of message k + 1, for messages 1 .. count; a message the
+  // listing does not name, names twice or names with an invalid id keeps an empty id.
+  // False (ids all empty) when the server refuses the command.
+  bool ListUniqueIds(int count, std::vector<std::string>& ids);
+
+  // TOP n 0 for each number, in order; the sink receives each outcome as it arrives, in the
+  // order of numbers (srRead or srError). message is the scratch object the headers are parsed into. An error of
+  // the connection closes it and is raised (outcomes not delivered yet are lost).
+  void FetchSubjects(const std::vector<int>& numbers, TIdMessage& message, const TIdSubjectSink& sink);
+  // DELE for each number; ok[k] tells whether the server confirmed numbers[k]. An error of
+  // the connection closes it and is raised.
+  std::vector<bool> DeleteMessages(const std::vector<int>& numbers);
+
   // The "<...>" part of the greeting, empty when there was none.
   const std::string& APOPTimestamp() const { return FAPOPTimestamp; }
   // Lines of the CAPA reply (empty when CAPA was refused).
@@ -73,6 +100,12 @@ private:
   // Reads and drops multi-line data up to the "." line.
   void SkipDataLines();
   void StartTLSIfRequired();
+  // The data of a TOP reply parsed into message (header lines only).
+  void ReadHeaderData(TIdMessage& message);
+  // Sends commands[k] for every k and hands each reply to onReply(k, reply) in order, which
+  // must read the reply's data too; pipelined when the server allows it.
+  void RunBatch(std::size_t count, const std::function<std::string(std::size_t)>& command,
+                const std::function<void(std::size_t, const TIdReply&)>& onReply);
 
   std::string FAPOPTimestamp;
   std::vector<std::string> FCapabilities;

@@ -234,6 +234,7 @@ TEST_F(EngineTest, DragOutOfAFolderCopiesOnceAfterTheLastDownload) {
     MakeLocal("pics/3.bin", "three");
     box.AddLocal("\\", (local_ / "pics").string(), true);
     ASSERT_TRUE(RunUntilIdle());
+    ASSERT_TRUE(WaitForMails(servers_->maildir1, 4, 10000)); // delivery is asynchronous
     box.QueueRefresh(); // nothing is local after a refresh in a new run
     ASSERT_TRUE(RunUntilIdle());
     fs::remove_all(box.CacheDir() + "/pics");

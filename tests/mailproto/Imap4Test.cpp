@@ -473,3 +473,88 @@ TEST(Imap4Mailbox, LogoutFailingStillCloses) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Subjects in ranges, UID listing
+// ---------------------------------------------------------------------------
+
+namespace {
+
+std::string HeaderWith(const std::string& subject) {
+  return "From: a@b.test\r\nSubject: " + subject + "\r\n\r\n";
+}
+
+// Outcomes as "n:subject/uid" (read), "n-" (not read), "n!error".
+Lines SubjectOutcomes(TIdIMAP4& imap, const std::vector<int>& numbers) {
+  Lines out;
+  TIdMessage msg;
+  imap.FetchSubjects(numbers, msg, [&](int n, TIdSubjectResult& r) {
+    std::string s = std::to_string(n);
+    if (r.State == TIdSubjectResult::srRead) s += ":" + r.Subject + "/" + r.Uid;
+    else if (r.State == TIdSubjectResult::srNotRead) s += "-";
+    else s += "!" + r.Error;
+    out.push_back(s);
+  });
+  return out;
+}
+
+}  // namespace
+
+TEST(Imap4Batch, RangeAnswersAreMatchedByNumber) {
+  fake::FakeServer srv;
+  Selected(srv, 5)
+      .Expect("C5 FETCH 1:4 (UID RFC822.HEADER)")
+      .Send("* 2 FETCH (UID 12 RFC822.HEADER " + Literal(HeaderWith("two")) + ")\r\n"
+            "* 1 FETCH (FLAGS (\\Seen))\r\n"  // a flag update, no header
+            "* 1 FETCH (RFC822.HEADER " + Literal(HeaderWith("one")) + " UID 11)\r\n"
+            "* 9 FETCH (UID 19 RFC822.HEADER " + Literal(HeaderWith("nine")) + ")\r\n"
+            "* 2 FETCH (UID 12 RFC822.HEADER " + Literal(HeaderWith("again")) + ")\r\n"
+            "* 3 FETCH (UID 13 RFC822.HEADER NIL)\r\n"
+            "C5 OK Fetch completed.\r\n")
+      .Expect("C6 FETCH 5 (UID RFC822.HEADER)")
+      .SendLine("* 5 FETCH (UID 15 RFC822.HEADER " + Literal(HeaderWith("five")) + ")\r\nC6 OK");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  // Message 4 gets no answer, 3 an empty one, 9 was not asked for, 2 counts once.
+  EXPECT_EQ(SubjectOutcomes(imap, {4, 3, 2, 1}), (Lines{"4-", "3-", "2:two/12", "1:one/11"}));
+  EXPECT_EQ(SubjectOutcomes(imap, {5}), (Lines{"5:five/15"}));
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Batch, RefusedRangeIsFetchedOneAtATime) {
+  fake::FakeServer srv;
+  Selected(srv, 3)
+      .Reply("C5 FETCH 1:3 (UID RFC822.HEADER)", "C5 BAD Error in IMAP command")
+      .Reply("C6 FETCH 3 (RFC822.HEADER)",
+             "* 3 FETCH (RFC822.HEADER " + Literal(HeaderWith("three")) + ")\r\nC6 OK")
+      .Reply("C7 FETCH 2 (RFC822.HEADER)", "C7 NO Message is gone")
+      .Reply("C8 FETCH 1 (RFC822.HEADER)",
+             "* 1 FETCH (RFC822.HEADER " + Literal(HeaderWith("one")) + ")\r\nC8 OK");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_EQ(SubjectOutcomes(imap, {3, 2, 1}), (Lines{"3:three/", "2-", "1:one/"}));
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Batch, UidListing) {
+  fake::FakeServer srv;
+  Selected(srv, 3)
+      .Reply("C5 FETCH 1:3 (UID)",
+             "* 1 FETCH (UID 7)\r\n* 3 FETCH (FLAGS (\\Seen) UID 9)\r\n* 5 FETCH (UID 2)\r\n"
+             "* 2 FETCH (UID x)\r\nC5 OK")
+      .Reply("C6 FETCH 1:3 (UID)", "C6 NO not now");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  std::vector<std::string> uids;
+  EXPECT_TRUE(imap.FetchUids(3, uids));
+  EXPECT_EQ(uids, (Lines{"7", "", "9"}));
+  EXPECT_FALSE(imap.FetchUids(3, uids));
+  EXPECT_EQ(uids, (Lines{"", "", ""}));
+  EXPECT_EQ(srv.Error(), "");
+}

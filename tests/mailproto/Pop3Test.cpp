@@ -410,3 +410,165 @@ TEST(Pop3Fetch, ServerBreakingOffMidReplyGivesACleanError) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Batches: header fetches, deletions and the unique-id listing
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Greeting, CAPA with PIPELINING, USER and PASS accepted.
+fake::FakeServer& LoggedInPipelining(fake::FakeServer& srv) {
+  return srv.SendLine("+OK ready")
+      .Reply("CAPA", "+OK\r\nTOP\r\nUIDL\r\nPIPELINING\r\n.")
+      .Reply("USER user1", "+OK")
+      .Reply("PASS secret pass", "+OK logged in");
+}
+
+std::string TopReply(const std::string& subject) {
+  return "+OK\r\nFrom: a@b.example\r\nSubject: " + subject + "\r\n\r\n.";
+}
+
+// Outcomes as "n:subject" for a read header, "n!error" for a refused one.
+Lines Outcomes(TIdPOP3& pop, const std::vector<int>& numbers) {
+  Lines out;
+  TIdMessage msg;
+  pop.FetchSubjects(numbers, msg, [&](int n, TIdSubjectResult& r) {
+    out.push_back(std::to_string(n) + (r.State == TIdSubjectResult::srRead ? ":" + r.Subject
+                                                                             : "!" + r.Error));
+  });
+  return out;
+}
+
+}  // namespace
+
+TEST(Pop3Batch, WithoutPipeliningEachCommandWaitsForItsReply) {
+  fake::FakeServer srv;
+  LoggedIn(srv)
+      .Expect("TOP 3 0").ExpectQuiet(200).SendLine(TopReply("three"))
+      .Expect("TOP 2 0").ExpectQuiet(200).SendLine("-ERR no such message")
+      .Expect("TOP 1 0").ExpectQuiet(200).SendLine(TopReply("one"))
+      .Expect("DELE 3").ExpectQuiet(200).SendLine("+OK")
+      .Expect("DELE 1").ExpectQuiet(200).SendLine("-ERR locked")
+      .Reply("QUIT", "+OK bye").Close();
+  srv.Start();
+  Pop3 pop(srv.Port());
+  pop.Connect();
+  EXPECT_FALSE(pop.CanPipeline());
+  EXPECT_EQ(Outcomes(pop, {3, 2, 1}), (Lines{"3:three", "2!no such message", "1:one"}));
+  EXPECT_EQ(pop.DeleteMessages({3, 1}), (std::vector<bool>{true, false}));
+  pop.Disconnect();
+  EXPECT_TRUE(srv.WaitDone(5000));
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Pop3Batch, PipelinedRefusalInTheMiddleAffectsOnlyItsCommand) {
+  // The server reads the whole window before it answers: a client that waited for each
+  // reply would stall here.
+  fake::FakeServer srv;
+  LoggedInPipelining(srv)
+      .Expect("TOP 4 0").Expect("TOP 3 0").Expect("TOP 2 0").Expect("TOP 1 0")
+      .SendLine(TopReply("four"))
+      .SendLine("-ERR message 3 is gone")
+      // A line without a status code counts as a refusal of that command alone.
+      .SendLine("what?")
+      .SendLine(TopReply("one"))
+      .Expect("DELE 4").Expect("DELE 2").Expect("DELE 1")
+      .SendLine("+OK").SendLine("-ERR cannot").SendLine("+OK")
+      .Reply("STAT", "+OK 4 400")
+      .Reply("QUIT", "+OK bye").Close();
+  srv.Start();
+  Pop3 pop(srv.Port());
+  pop.Connect();
+  EXPECT_TRUE(pop.CanPipeline());
+  EXPECT_EQ(Outcomes(pop, {4, 3, 2, 1}),
+            (Lines{"4:four", "3!message 3 is gone", "2!what?", "1:one"}));
+  EXPECT_EQ(pop.DeleteMessages({4, 2, 1}), (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(pop.CountMessages(), 4);  // the replies stayed matched to their commands
+  pop.Disconnect();
+  EXPECT_TRUE(srv.WaitDone(5000));
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Pop3Batch, ConnectionLostInAWindowClosesAndRaises) {
+  fake::FakeServer srv;
+  LoggedInPipelining(srv)
+      .Expect("TOP 2 0").Expect("TOP 1 0")
+      .SendLine(TopReply("two"))
+      .Close();
+  srv.Start();
+  Pop3 pop(srv.Port());
+  pop.Connect();
+  Lines got;
+  TIdMessage msg;
+  EXPECT_EQ(ErrorOf([&] {
+              pop.FetchSubjects({2, 1}, msg, [&](int n, TIdSubjectResult& r) {
+                got.push_back(std::to_string(n) + ":" + r.Subject);
+              });
+            }),
+            "Connection Closed Gracefully.");
+  EXPECT_EQ(got, Lines{"2:two"});
+  EXPECT_FALSE(pop.Connected());
+}
+
+TEST(Pop3Batch, UniqueIdListingKeepsOnlyTrustworthyIds) {
+  struct Case {
+    const char* name;
+    std::string listing;  // the data lines of the UIDL reply
+    Lines ids;            // for messages 1 .. 4
+  } cases[] = {
+      {"plain", "1 aaa\r\n2 bbb\r\n3 ccc\r\n4 ddd", {"aaa", "bbb", "ccc", "ddd"}},
+      {"missing and out of range", "1 aaa\r\n3 ccc\r\n5 eee\r\n0 zzz", {"aaa", "", "ccc", ""}},
+      {"named twice", "1 aaa\r\n2 bbb\r\n2 bbx\r\n4 ddd", {"aaa", "", "", "ddd"}},
+      {"invalid ids", "1 " + std::string(71, 'a') + "\r\n2 b\x01" "b\r\n3 \r\nx 9\r\n4 ok",
+       {"", "", "", "ok"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakeServer srv;
+    LoggedIn(srv).Reply("UIDL", "+OK\r\n" + c.listing + "\r\n.").Reply("QUIT", "+OK").Close();
+    srv.Start();
+    Pop3 pop(srv.Port());
+    pop.Connect();
+    std::vector<std::string> ids;
+    EXPECT_TRUE(pop.ListUniqueIds(4, ids));
+    EXPECT_EQ(ids, c.ids);
+    pop.Disconnect();
+    EXPECT_TRUE(srv.WaitDone(5000));
+  }
+  fake::FakeServer refused;
+  LoggedIn(refused).Reply("UIDL", "-ERR not here").Reply("QUIT", "+OK").Close();
+  refused.Start();
+  Pop3 pop(refused.Port());
+  pop.Connect();
+  std::vector<std::string> ids;
+  EXPECT_FALSE(pop.ListUniqueIds(2, ids));
+  EXPECT_EQ(ids, (Lines{"", ""}));
+  pop.Disconnect();
+}
+
+TEST(Pop3Batch, PipelineWindowIsBounded) {
+  const int total = 300;
+  const int window = static_cast<int>(TIdPOP3::kPipelineWindow);
+  fake::FakeServer srv;
+  LoggedInPipelining(srv);
+  for (int n = total; n > total - window; --n) srv.Expect("TOP " + std::to_string(n) + " 0");
+  srv.ExpectQuiet(200);  // a full window waits for replies
+  for (int n = total; n > total - window; --n) srv.SendLine(TopReply("s" + std::to_string(n)));
+  for (int n = total - window; n >= 1; --n) srv.Expect("TOP " + std::to_string(n) + " 0");
+  for (int n = total - window; n >= 1; --n) srv.SendLine(TopReply("s" + std::to_string(n)));
+  srv.Reply("QUIT", "+OK").Close();
+  srv.Start();
+  Pop3 pop(srv.Port());
+  pop.Connect();
+  std::vector<int> numbers;
+  Lines expected;
+  for (int n = total; n >= 1; --n) {
+    numbers.push_back(n);
+    expected.push_back(std::to_string(n) + ":s" + std::to_string(n));
+  }
+  EXPECT_EQ(Outcomes(pop, numbers), expected);
+  pop.Disconnect();
+  EXPECT_TRUE(srv.WaitDone(5000));
+  EXPECT_EQ(srv.Error(), "");
+}

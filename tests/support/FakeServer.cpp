@@ -142,6 +142,11 @@ FakeServer& FakeServer::ReadUntil(const std::string& terminator) {
   FSteps.push_back(std::make_unique<Step>(Step{Step::kReadUntil, terminator, 0, {}}));
   return *this;
 }
+FakeServer& FakeServer::ExpectQuiet(int ms) {
+  return Call([ms](FakeConnection& c) {
+    if (c.InputWithin(ms)) c.Fail("the client sent more before the reply");
+  });
+}
 FakeServer& FakeServer::Delay(int ms) {
   FSteps.push_back(std::make_unique<Step>(Step{Step::kDelay, {}, ms, {}}));
   return *this;
@@ -275,6 +280,14 @@ public:
   bool Open() const { return FFd >= 0; }
 
 private:
+  bool InputWithin(int ms) override {
+    if (!FBuf.empty()) return true;
+    if (FFd < 0) return false;
+    if (FSSL && SSL_pending(FSSL) > 0) return true;
+    pollfd p{FFd, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
+  }
+
   bool Fill() {
     char buf[16384];
     while (FFd >= 0 && !FServer.FStop) {

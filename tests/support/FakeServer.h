@@ -29,6 +29,8 @@
 //   Close()            close the connection (orderly FIN)
 //   Reset()            close with RST (SO_LINGER 0)
 //   Call(fn)           run fn(FakeConnection&) for anything custom (read n bytes, ...)
+//   ExpectQuiet(ms)    the client sends nothing for ms (it waits for a reply); input that
+//                      arrives records an error
 // After the last step the server keeps reading and recording lines without answering
 // (a "silent" server) until the client closes or the server is destroyed.
 //
@@ -79,6 +81,8 @@ public:
   virtual void Write(const std::string& bytes) = 0;
   virtual void WriteLine(const std::string& line) = 0;
   virtual void Fail(const std::string& error) = 0;  // record an error, close
+  // True when input is waiting or arrives within ms.
+  virtual bool InputWithin(int ms) = 0;
 };
 
 class FakeServer {
@@ -100,6 +104,7 @@ public:
   FakeServer& Close();
   FakeServer& Reset();
   FakeServer& Call(std::function<void(FakeConnection&)> fn);
+  FakeServer& ExpectQuiet(int ms);
 
   void UseTLS(const std::string& certPem, const std::string& keyPem);
 

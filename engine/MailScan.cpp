@@ -1,0 +1,146 @@
+// Reading the subjects of the inbox: known ones from the subject cache, the others fetched
+// in batches (pipelined POP3 TOP, IMAP4 FETCH ranges).
+#include "MailThread.h"
+
+#include <chrono>
+
+namespace {
+uint64_t NowMs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+} // namespace
+
+void TMailThread::ReportScanProgress(bool force) {
+    const uint64_t now = NowMs();
+    if (!force && now - LastScanReport < 50) return;
+    LastScanReport = now;
+    Sync([this] { ReportProgress(); });
+}
+
+TMailThread::TSubjectCache* TMailThread::CacheForReader(std::vector<std::string>& ids, int n) {
+    ids.clear();
+    if (n <= 0 || n > kMaxListedMessages) return nullptr;
+    int64_t validity = 0;
+    bool listed = false;
+    if (UseImap) {
+        validity = Imap4.MailBox().UIDValidity;
+        if (validity <= 0) return nullptr; // UIDs without a validity cannot be trusted later
+        listed = Imap4.FetchUids(n, ids);
+    } else {
+        listed = Pop3.ListUniqueIds(n, ids);
+    }
+    if (!listed) {
+        ids.clear();
+        return nullptr;
+    }
+    // An id named for two mails tells neither apart: both are read from the server.
+    {
+        std::unordered_map<std::string, int> seen;
+        seen.reserve(ids.size());
+        for (const auto& id : ids)
+            if (!id.empty()) ++seen[id];
+        for (auto& id : ids)
+            if (!id.empty() && seen[id] > 1) id.clear();
+    }
+    const TIdTCPConnection& r = Reader();
+    const std::string key = std::string(UseImap ? "imap " : "pop3 ") + r.Host + ":" +
+                            std::to_string(r.Port) + " " + r.Username;
+    auto it = SubjectCaches.find(key);
+    if (it == SubjectCaches.end()) {
+        if (SubjectCaches.size() >= kMaxSubjectCaches) SubjectCaches.clear();
+        it = SubjectCaches.emplace(key, TSubjectCache{}).first;
+    }
+    TSubjectCache& cache = it->second;
+    if (cache.UidValidity != validity) {
+        // Another mailbox behind the same name: every UID may name another mail now.
+        cache = TSubjectCache{};
+        cache.UidValidity = validity;
+    }
+    // Only the mails that are still there stay in the cache.
+    if (!cache.Subjects.empty()) {
+        std::unordered_map<std::string, std::string> kept;
+        std::size_t bytes = 0;
+        for (const auto& id : ids) {
+            if (id.empty()) continue;
+            auto f = cache.Subjects.find(id);
+            if (f == cache.Subjects.end()) continue;
+            bytes += id.size() + f->second.size();
+            kept.emplace(id, std::move(f->second));
+        }
+        cache.Subjects.swap(kept);
+        cache.Bytes = bytes;
+    }
+    return &cache;
+}
+
+void TMailThread::ScanHeaders(int n, bool descending,
+                              const std::function<bool(int, const THeader&)>& visit) {
+    if (n <= 0) return;
+    std::vector<std::string> ids;
+    TSubjectCache* cache = CacheForReader(ids, n);
+    auto cached = [&](int a) -> const std::string* {
+        if (!cache) return nullptr;
+        const std::string& id = ids[static_cast<size_t>(a - 1)];
+        if (id.empty()) return nullptr;
+        auto f = cache->Subjects.find(id);
+        return f == cache->Subjects.end() ? nullptr : &f->second;
+    };
+    auto remember = [&](int a, const THeader& h) {
+        if (!cache || h.State != THeader::srRead) return;
+        const std::string& id = ids[static_cast<size_t>(a - 1)];
+        if (id.empty() || (UseImap && h.Uid != id)) return; // the header must name its mail
+        if (h.Subject.size() > kMaxCachedSubjectLength) return;
+        if (cache->Subjects.size() >= kMaxCachedSubjects ||
+            cache->Bytes + id.size() + h.Subject.size() > kMaxCachedBytes)
+            return;
+        if (cache->Subjects.emplace(id, h.Subject).second) cache->Bytes += id.size() + h.Subject.size();
+    };
+
+    const int step = descending ? -1 : 1;
+    std::unordered_map<int, THeader> fetched; // the batch being visited
+    std::exception_ptr lost;                  // the connection broke during the last batch
+    int a = descending ? n : 1;
+    for (int i = 0; i < n; ++i, a += step) {
+        THeader h;
+        if (const std::string* s = cached(a)) {
+            h.State = THeader::srRead;
+            h.Subject = *s;
+        } else {
+            auto f = fetched.find(a);
+            if (f == fetched.end()) {
+                if (lost) std::rethrow_exception(lost);
+                // The next headers the cache does not know, in the order of the scan.
+                fetched.clear();
+                std::vector<int> batch;
+                for (int j = i, b = a; j < n && batch.size() < kScanChunk; ++j, b += step)
+                    if (!cached(b)) batch.push_back(b);
+                auto sink = [&](int m, TIdSubjectResult& r) {
+                    remember(m, r);
+                    fetched[m] = std::move(r);
+                };
+                try {
+                    Message.ClearHeader();
+                    if (UseImap)
+                        Imap4.FetchSubjects(batch, Message, sink);
+                    else
+                        Pop3.FetchSubjects(batch, Message, sink);
+                } catch (const TStopped&) {
+                    throw;
+                } catch (...) {
+                    lost = std::current_exception();
+                }
+                Message.ClearHeader();
+                f = fetched.find(a);
+                if (f == fetched.end()) {
+                    if (lost) std::rethrow_exception(lost);
+                    f = fetched.emplace(a, THeader{}).first; // no outcome: not read
+                }
+            }
+            h = std::move(f->second);
+            fetched.erase(f);
+        }
+        if (!visit(a, h)) return;
+    }
+}
