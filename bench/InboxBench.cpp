@@ -41,7 +41,8 @@ void WriteMail(const std::string& maildir, const std::string& subject) {
                              "Content-Type: text/plain\r\n\r\nstored\r\n";
     // Sizes in the name, as the delivery agent writes them (the text has CR LF already).
     const std::string size = std::to_string(text.size());
-    std::string name = std::to_string(1700000000 + g_serial) + ".M" + std::to_string(++g_serial) +
+    const int serial = g_serial++;
+    std::string name = std::to_string(1700000000 + serial) + ".M" + std::to_string(serial + 1) +
                        "P" + std::to_string(::getpid()) + ".bench,S=" + size + ",W=" + size;
     fs::path tmp = fs::path(maildir) / "tmp" / name;
     std::ofstream(tmp, std::ios::binary) << text;

@@ -25,7 +25,8 @@ void Deliver(const std::string& maildir, const std::string& subject) {
     const std::string text = "From: t@tavrel.test\r\nTo: t@tavrel.test\r\nSubject: " + subject +
                              "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\nx\r\n";
     const std::string size = std::to_string(text.size());
-    const std::string name = std::to_string(1700000000 + ++serial) + ".M" + std::to_string(serial) +
+    const int n = ++serial;
+    const std::string name = std::to_string(1700000000 + n) + ".M" + std::to_string(n) +
                              "P" + std::to_string(::getpid()) + ".test,S=" + size + ",W=" + size;
     const fs::path tmp = fs::path(maildir) / "tmp" / name;
     std::ofstream(tmp, std::ios::binary) << text;
@@ -269,9 +270,11 @@ TEST_F(EngineTest, FolderDeleteTakesExactlyItsMailsInOneScan) {
                                          "Delete...", ""}));
         // File entries marked to be dropped are gone from the table (folder entries stay
         // until the next refresh).
-        for (int i = 0; i < box.Files.Count(); ++i)
-            if (!box.Files.Items(i).IsFolder)
+        for (int i = 0; i < box.Files.Count(); ++i) {
+            if (!box.Files.Items(i).IsFolder) {
                 EXPECT_NE(box.Files.Items(i).Path.rfind("\\gone\\", 0), 0u) << box.Files.Items(i).Path;
+            }
+        }
         EXPECT_EQ(SubjectsOnDisk(servers_->maildir1), keep);
         folders_->OnOperationFinished = nullptr;
         folders_->DeleteFolder(folders_->IndexOf(&box));
