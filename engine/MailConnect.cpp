@@ -28,13 +28,56 @@ void SetTls(TIdTCPConnection& client, TIdSSLIOHandlerSocketOpenSSL& tls, bool on
 }
 } // namespace
 
+std::string TMailThread::SessionKey(const TMailFolder& m) {
+    std::string key;
+    for (const std::string* s : {&m.Account, &m.Password, &m.PopServer, &m.SmtpServer}) {
+        key += std::to_string(s->size());
+        key += ':';
+        key += *s;
+    }
+    for (int v : {static_cast<int>(m.PopPort), static_cast<int>(m.SmtpPort),
+                  static_cast<int>(m.PopSsl), static_cast<int>(m.SmtpSsl),
+                  static_cast<int>(m.SmtpAuth)}) {
+        key += std::to_string(v);
+        key += ',';
+    }
+    return key;
+}
+
+bool TMailThread::StillOpen(TIdTCPConnection& client) {
+    try {
+        return client.Connected() && !client.Readable(0);
+    } catch (...) {
+        return false;
+    }
+}
+
+void TMailThread::KeepSession(uint8_t kind) {
+    KeptKind = kind;
+    KeptKey = PickedKey;
+}
+
+bool TMailThread::SessionKeptFor(uint8_t kind) const { return !KeptKey.empty() && KeptKind == kind; }
+
+void TMailThread::CloseKeptSession() {
+    KeptKey.clear();
+    SessionMails = 0;
+    for (TIdTCPConnection* c : {static_cast<TIdTCPConnection*>(&Smtp),
+                                static_cast<TIdTCPConnection*>(&Pop3),
+                                static_cast<TIdTCPConnection*>(&Imap4)})
+        DisconnectQuietly(*c);
+}
+
 void TMailThread::Configure(TMailFolder& m) {
     BoxAddress = m.Address;
     BoxAlias = m.Alias;
     BoxMaxAttachSize = m.MaxAttachSize;
     MailRootDir = Owner.MailRootDir;
     Message.AttachmentTempDirectory = MailRootDir; // fetched attachments stay in the cache
-    UseImap = UpperAscii(m.Account).find("@" + UpperAscii(config_.ImapDomain)) != std::string::npos;
+    const std::string imapSuffix = '@' + UpperAscii(config_.ImapDomain);
+    UseImap = UpperAscii(m.Account).find(imapSuffix) != std::string::npos;
+    // A client still open belongs to the kept session, made with these same settings.
+    if (Smtp.Connected() || Pop3.Connected() || Imap4.Connected()) return;
     if (UseImap) {
         Imap4.Port = config_.ImapPort;
         Imap4.Host = config_.ImapHost;
@@ -61,7 +104,11 @@ TIdTCPConnection& TMailThread::Reader() {
     return Pop3;
 }
 
-bool TMailThread::ConnectReader() {
+bool TMailThread::ConnectReader(bool reuse) {
+    if (reuse && StillOpen(Reader())) {
+        SetStatus("Connect...");
+        return true;
+    }
     for (;;) {
         SetStatus("Connect...");
         try {
@@ -79,6 +126,13 @@ bool TMailThread::ConnectReader() {
 }
 
 bool TMailThread::ConnectSmtp() {
+    if (SessionMails < kMaxSessionMails && Smtp.DidAuthenticate() && StillOpen(Smtp)) {
+        SetStatus("Connect...");
+        SetStatus("Login...");
+        ++SessionMails;
+        return true;
+    }
+    SessionMails = 1;
     for (;;) {
         DisconnectQuietly(Smtp);
         try {

@@ -57,7 +57,7 @@ bool TMailThread::Download() {
     // Written under a temporary name and renamed only once it checks out, so a damaged
     // copy is never shown as the file.
     const std::string temp =
-        (target.parent_path() / ("." + target.filename().string() + ".tavrel-download")).string();
+        (target.parent_path() / ('.' + target.filename().string() + ".tavrel-download")).string();
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         WaitMs(config_.CreateFileRetryMs);
@@ -84,19 +84,27 @@ bool TMailThread::Download() {
             try {
                 t->Sync([this] { t->ReportProgress(); });
                 t->SetStatus("");
-                t->DisconnectQuietly(t->Reader());
             } catch (...) {
             }
+            // A download that checked out leaves its session to the next download.
+            if (keep && t->Reader().Connected())
+                t->KeepSession(opDownload);
+            else
+                t->DisconnectQuietly(t->Reader());
         }
     } guard{this, fd, temp, keep};
 
-    if (!ConnectReader()) return false;
+    const bool reused = StillOpen(Reader());
+    if (!ConnectReader(true)) return false;
     Position = 0;
     Maximum = 0;
     Sync([this] { ReportProgress(); });
     Maximum = static_cast<int64_t>(std::nearbyint(size / 0.8)) + 3072;
     SetStatus("Locate mail should be downloaded");
-    if (UseImap) Imap4.SelectMailbox("INBOX");
+    // A session kept from the last download has INBOX selected, and the message numbers
+    // of the header list are still its own.
+    if (UseImap && !(reused && HeaderCacheValid && Imap4.ConnectionState() == TIdIMAP4::csSelected))
+        Imap4.SelectMailbox("INBOX");
     if (!HeaderCacheValid) {
         // Subjects by message number - 1; an unread header keeps an empty slot.
         const int n = ReaderCount();

@@ -125,7 +125,22 @@ void TMailThread::Execute() {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         try {
             Sync([this] { PickNext(); });
-            if (!Mailbox) continue;
+            if (!Mailbox) {
+                if (!KeptKey.empty()) CloseKeptSession(); // the queue is empty
+                continue;
+            }
+            if (ConfigurePending) {
+                // The kept session is of no use to this operation: closed here, off the
+                // window's thread, before the clients take the mailbox's settings.
+                ConfigurePending = false;
+                CloseKeptSession();
+                bool alive = false;
+                Sync([&] {
+                    alive = MailboxAlive();
+                    if (alive) Configure(*Mailbox);
+                });
+                if (!alive) continue;
+            }
             Success = false;
             Cancelled = false;
             LastError.clear();
@@ -217,7 +232,9 @@ void TMailThread::PickNext() {
         ReportProgress();
         return;
     }
-    Configure(*Mailbox);
+    PickedKey = SessionKey(*Mailbox);
+    ConfigurePending = !KeptKey.empty() && !(KeptKind == CurrentOp.Kind && KeptKey == PickedKey);
+    if (!ConfigurePending) Configure(*Mailbox);
 }
 
 void TMailThread::FinishOp() {

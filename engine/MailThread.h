@@ -74,10 +74,27 @@ private:
     void StartCounting();
 
     // Connection and login.
-    bool ConnectReader();
+    // reuse: an open reader session is used as it is (a download after a download).
+    bool ConnectReader(bool reuse = false);
+    // An open, logged-in SMTP session is used again for up to kMaxSessionMails mails; many
+    // providers refuse more mails on one connection than that.
     bool ConnectSmtp();
+    static constexpr int kMaxSessionMails = 50;
+    int SessionMails = 0; // mails sent on the open SMTP session
     TIdTCPConnection& Reader();
     void DisconnectQuietly(TIdTCPConnection& client);
+    // A session left open by an operation of this kind, for the next one of the same kind
+    // and mailbox settings: back-to-back uploads share one SMTP login, back-to-back
+    // downloads one reader login. Any other operation, other settings, or an empty queue
+    // close it first.
+    void KeepSession(uint8_t kind);
+    void CloseKeptSession();
+    bool SessionKeptFor(uint8_t kind) const;
+    // The open client can be used again: the server has said nothing since (a goodbye such
+    // as "421" or a closed connection shows as input).
+    static bool StillOpen(TIdTCPConnection& client);
+    // Everything of a mailbox a connection depends on.
+    static std::string SessionKey(const TMailFolder& m);
     int ReaderCount();
     // Disconnect the reader, progress back to 0 of 0, status cleared.
     std::function<void()> ReaderClosing();
@@ -111,6 +128,7 @@ private:
 
     // The operations.
     bool Upload();
+    bool UploadEntry(); // Upload without its session handling
     bool UploadFile(const std::string& localPath, const std::string& entryPath);
     void AddPart(const std::string& subject);
     bool RefreshStructure();
@@ -166,6 +184,12 @@ private:
     std::vector<std::string> HeaderCache;
     bool HeaderCacheValid = false;
     std::unordered_map<std::string, TSubjectCache> SubjectCaches;
+
+    // The kept session (KeepSession): for which operations and settings; empty key: none.
+    uint8_t KeptKind = opRefresh;
+    std::string KeptKey;
+    std::string PickedKey; // SessionKey of the mailbox PickNext chose
+    bool ConfigurePending = false; // PickNext left Configure until the kept session is closed
 
     // Settings of the served mailbox, copied on the window's thread in PickNext.
     std::string BoxAddress, BoxAlias, MailRootDir;

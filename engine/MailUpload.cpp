@@ -31,6 +31,23 @@ bool TMailThread::Upload() {
     Message.Recipients.Add(BoxAddress, "Tavrel");
     Message.From.Add(BoxAddress, "Tavrel");
     bool result = false;
+    try {
+        result = UploadEntry();
+    } catch (...) {
+        UploadParts.clear();
+        DisconnectQuietly(Smtp); // the next attempt starts afresh
+        throw;
+    }
+    UploadParts.clear();
+    if (result && Smtp.Connected())
+        KeepSession(opSend);
+    else
+        DisconnectQuietly(Smtp);
+    return result;
+}
+
+bool TMailThread::UploadEntry() {
+    bool result = false;
     const std::string& name = CurrentOp.Name;
     const bool isFolder = !name.empty() && name.back() == '\\';
     const bool isLocalFile = !name.empty() && name[0] == '/';
@@ -50,18 +67,10 @@ bool TMailThread::Upload() {
         SetStatus("");
     } else if (isLocalFile) {
         UploadPath = CurrentOp.Path + name.substr(name.rfind('/') + 1);
-        try {
-            result = UploadFile(name, UploadPath);
-        } catch (...) {
-            UploadParts.clear();
-            DisconnectQuietly(Smtp);
-            throw;
-        }
+        result = UploadFile(name, UploadPath);
     } else {
         UploadPath = AffectedPath(CurrentOp);
     }
-    UploadParts.clear();
-    DisconnectQuietly(Smtp);
     return result;
 }
 
@@ -123,7 +132,6 @@ bool TMailThread::UploadFile(const std::string& localPath, const std::string& en
         SetStatus("Sending 1 of 1...");
         Smtp.SendMessage(Message);
         SetStatus("");
-        DisconnectQuietly(Smtp);
         return true;
     }
 
@@ -146,7 +154,6 @@ bool TMailThread::UploadFile(const std::string& localPath, const std::string& en
         SetStatus("Sending " + std::to_string(i) + " of " + std::to_string(n) + "...");
         Smtp.SendMessage(Message);
         SetStatus("");
-        DisconnectQuietly(Smtp);
         Message.ClearBody();
     }
     return true;

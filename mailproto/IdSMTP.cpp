@@ -140,8 +140,13 @@ void TIdSMTP::SendMessage(TIdMessage& message) {
   try {
     for (const std::string& r : recipients) SendCmd("RCPT TO:<" + r + ">", {250, 251});
     SendCmd("DATA", {354});
+    // The mail's last bytes and the "." that ends it go out together.
+    HoldShortSegments(true);
     SendBody(message);
-    SendCmd(".", {250});
+    WriteLn(".");
+    FlushWriteBuffer();
+    HoldShortSegments(false);
+    GetResponse({250});
   } catch (const EIdSMTPReplyError&) {
     // Leave the server ready for the next transaction; the refusal is what matters.
     try {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -218,6 +219,12 @@ void TIdTCPConnection::FlushWriteBuffer() {
   std::string out;
   out.swap(FOutput);
   SendRaw(out.data(), out.size());
+}
+
+void TIdTCPConnection::HoldShortSegments(bool on) noexcept {
+  if (FSocket < 0) return;
+  const int value = on ? 1 : 0;
+  ::setsockopt(FSocket, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
 }
 
 void TIdTCPConnection::Write(std::string_view data) {

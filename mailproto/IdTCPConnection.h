@@ -193,6 +193,11 @@ public:
   void Write(std::string_view data);
   void WriteLn(std::string_view line = {});  // line + CR LF
   void FlushWriteBuffer();
+  // While on, the kernel sends only full segments and keeps a short tail until it is
+  // switched off, which sends the tail at once. Lets the end of a long write and the short
+  // command after it leave as one segment instead of the command waiting for the peer's
+  // delayed acknowledgement (Nagle's algorithm stays on). Best effort, never raises.
+  void HoldShortSegments(bool on) noexcept;
 
   // Reading (flushes the write buffer first).
   std::string ReadLn();

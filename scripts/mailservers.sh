@@ -37,6 +37,7 @@
 #     USER1 PASS1 ADDR1 MAILDIR1    first account: login name, password, address, Maildir
 #     USER2 PASS2 ADDR2 MAILDIR2    second account; PASS2 holds a blank
 #     DOVECOT_LOG POSTFIX_LOG       log files, for when something fails
+#     POSTFIX_QUEUE                 Postfix's queue folder: mails accepted, not yet delivered
 #   Logins accept the bare name (user1) or the address (user1@tavrel.test).
 #
 # Emptying an inbox: "clear DIR USER", or from C++ ClearMailbox(MAILDIRn) (tests/support).
@@ -485,7 +486,8 @@ write_env() {
     echo "# Local test mail servers; written by scripts/mailservers.sh start. Format: see there."
     for k in HOST SMTP_PORT SMTPS_PORT POP3_PORT POP3S_PORT IMAP_PORT IMAPS_PORT \
              CA_FILE SERVER_CERT SERVER_KEY UNTRUSTED_CERT UNTRUSTED_KEY DOMAIN \
-             USER1 PASS1 ADDR1 MAILDIR1 USER2 PASS2 ADDR2 MAILDIR2 DOVECOT_LOG POSTFIX_LOG; do
+             USER1 PASS1 ADDR1 MAILDIR1 USER2 PASS2 ADDR2 MAILDIR2 DOVECOT_LOG POSTFIX_LOG \
+             POSTFIX_QUEUE; do
       v=${!k}
       echo "$k=$(q "$v")"
     done
@@ -518,7 +520,7 @@ do_start() {
   UNTRUSTED_CERT=$DIR/tls/untrusted.crt UNTRUSTED_KEY=$DIR/tls/untrusted.key
   ADDR1=$USER1@$DOMAIN ADDR2=$USER2@$DOMAIN
   MAILDIR1=$DIR/mail/$USER1/Maildir MAILDIR2=$DIR/mail/$USER2/Maildir
-  DOVECOT_LOG=$DIR/log/dovecot.log POSTFIX_LOG=$DIR/log/postfix.log
+  DOVECOT_LOG=$DIR/log/dovecot.log POSTFIX_LOG=$DIR/log/postfix.log POSTFIX_QUEUE=$QUEUE
 
   mkdir -p "$DIR/log"
   local m

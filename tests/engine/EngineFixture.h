@@ -34,6 +34,8 @@ public:
         SetAppDir(home_.string());
         local_ = home_ / "local";
         std::filesystem::create_directories(local_);
+        // Mails of the test before that are still on their way would land in this one.
+        ASSERT_TRUE(WaitForDeliveries(*servers_, 30000));
         ClearMailbox(servers_->maildir1);
         ClearMailbox(servers_->maildir2);
         SetPrompt(&prompt_);

@@ -142,6 +142,7 @@ bool ReadTestServersFile(const std::string& path, TestServers& out, std::string&
     s.serverKey = kv["SERVER_KEY"];
     s.untrustedCert = kv["UNTRUSTED_CERT"];
     s.untrustedKey = kv["UNTRUSTED_KEY"];
+    s.postfixQueue = kv["POSTFIX_QUEUE"];
     if (!missing.empty()) {
         why = "the mail servers' file " + path + " lacks " + missing;
         return false;
@@ -170,6 +171,44 @@ void ClearMailbox(const std::string& maildir) {
         if (name.rfind("dovecot.index", 0) == 0 || name == "dovecot-uidlist")
             fs::remove(it->path(), ec);
     }
+}
+
+namespace {
+// Mails in Postfix's queue (-1: a queue folder cannot be read).
+int QueuedMails(const std::string& queue) {
+    int n = 0;
+    for (const char* sub : {"maildrop", "incoming", "active", "deferred", "hold"}) {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(fs::path(queue) / sub, ec);
+             it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            if (ec) return -1;
+            if (it->is_regular_file(ec)) ++n;
+        }
+        if (ec) return -1;
+    }
+    return n;
+}
+} // namespace
+
+bool WaitForDeliveries(const TestServers& servers, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto stamp = [&] { return CountMails(servers.maildir1) * 100003 + CountMails(servers.maildir2); };
+    int last = stamp();
+    auto since = Clock::now();
+    while (Clock::now() < end) {
+        const int queued = servers.postfixQueue.empty() ? -1 : QueuedMails(servers.postfixQueue);
+        if (queued == 0) return true;
+        const int now = stamp();
+        if (now != last) {
+            last = now;
+            since = Clock::now();
+        } else if (queued < 0 && Clock::now() - since >= std::chrono::milliseconds(300)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 std::vector<std::string> MailFiles(const std::string& maildir) {

@@ -29,6 +29,7 @@ struct TestServers {
     std::string domain;
     std::string serverCert, serverKey;         // signed by caFile
     std::string untrustedCert, untrustedKey;   // self-signed, for localhost / 127.0.0.1
+    std::string postfixQueue;                  // empty when the file does not name it
 };
 
 // The servers named by $TAVREL_MAILSERVERS, read once. nullptr when the variable is unset
@@ -46,6 +47,10 @@ bool ReadTestServersFile(const std::string& path, TestServers& out, std::string&
 void ClearMailbox(const std::string& maildir);
 int CountMails(const std::string& maildir);
 std::vector<std::string> MailFiles(const std::string& maildir);
+// Waits until Postfix has delivered every mail it accepted (its queue is empty), so that
+// a test's late deliveries never land in the next test's mailbox. Without a readable
+// queue folder: until the Maildirs have not changed for 300 ms. False after timeoutMs.
+bool WaitForDeliveries(const TestServers& servers, int timeoutMs);
 // Polls until at least `count` mails are there; false after timeoutMs.
 bool WaitForMails(const std::string& maildir, int count, int timeoutMs);
 // Polls until a mail whose text contains `needle` is there; returns its file path.

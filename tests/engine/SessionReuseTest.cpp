@@ -1,0 +1,126 @@
+// Operations of one kind queued back to back share one login: uploads one SMTP session,
+// downloads one reader session. Anything else, or an empty queue, closes it.
+#include "EngineFixture.h"
+#include "FakeServer.h"
+#include "FileUtil.h"
+#include "StoredMail.h"
+#include "TcpGate.h"
+
+#include <map>
+
+
+TEST_F(EngineTest, UploadsInARowShareOneSmtpSession) {
+    TcpGate gate(static_cast<uint16_t>(servers_->smtpPort), [](int) { return true; });
+    TMailFolder& box = AddBox("Work");
+    box.SmtpPort = gate.Port();
+    const size_t P = PartSizeFor(box.MaxAttachSize);
+    const std::string three = Random(2 * P + 7, 21);
+    box.AddLocal("\\", MakeLocal("three.bin", three), true);
+    box.AddLocal("\\", MakeLocal("empty.bin", ""), true);
+    MakeLocal("dir/small.txt", "small");
+    box.AddLocal("\\", (local_ / "dir").string(), true);
+    ASSERT_TRUE(RunUntilIdle());
+    // three.bin: 3 mails, empty.bin: 1, dir\: 1, dir\small.txt: 1.
+    ASSERT_TRUE(WaitForMails(servers_->maildir1, 6, 20000));
+    EXPECT_EQ(gate.Connections(), 1);
+    EXPECT_TRUE(waits_.empty());
+    // With the queue empty the session is closed.
+    EXPECT_TRUE(dispatcher_.PumpUntil([&] { return gate.Open() == 0; }, 5000));
+
+    box.Files.Clear();
+    box.QueueRefresh();
+    ASSERT_TRUE(RunUntilIdle());
+    box.DownloadItem("\\", "three.bin", -1);
+    ASSERT_TRUE(RunUntilIdle());
+    const std::string back = ReadFile(box.CachePathOf("\\three.bin"));
+    EXPECT_EQ(back.size(), three.size());
+    EXPECT_TRUE(back == three);
+    EXPECT_GE(box.Files.IndexOf("\\dir\\small.txt"), 0);
+}
+
+TEST_F(EngineTest, ASessionTheServerEndedIsReplacedWithoutAFailedAttempt) {
+    // The first connection goes to a server that takes one mail and then says goodbye
+    // ("421") in the same packet as its "250"; the next ones go to the real server.
+    fake::FakeServer goodbye;
+    goodbye.SendLine("220 fake ESMTP")
+        .Reply("EHLO *", "250-fake\r\n250 AUTH LOGIN")
+        .Reply("AUTH LOGIN", "334 VXNlcm5hbWU6")
+        .Reply("*", "334 UGFzc3dvcmQ6")
+        .Reply("*", "235 2.7.0 ok")
+        .Reply("RSET", "250 ok")
+        .Reply("MAIL FROM*", "250 ok")
+        .Reply("RCPT TO*", "250 ok")
+        .Reply("DATA", "354 go on")
+        .ReadUntil(".")
+        .Send("250 ok\r\n421 4.4.2 fake: closing the connection\r\n")
+        .Close();
+    goodbye.Start();
+    const auto real = static_cast<uint16_t>(servers_->smtpPort);
+    TcpGate gate([&](int n) { return n == 1 ? goodbye.Port() : real; });
+    TMailFolder& box = AddBox("Work");
+    box.SmtpPort = gate.Port();
+    box.AddLocal("\\", MakeLocal("first.txt", "first"), true);
+    box.AddLocal("\\", MakeLocal("second.txt", "second"), true);
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_TRUE(goodbye.WaitDone(5000));
+    EXPECT_EQ(goodbye.Error(), "");
+    EXPECT_TRUE(waits_.empty()); // no attempt failed
+    EXPECT_EQ(gate.Connections(), 2);
+    ASSERT_TRUE(WaitForMails(servers_->maildir1, 1, 20000));
+    box.Files.Clear();
+    box.QueueRefresh();
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_GE(box.Files.IndexOf("\\second.txt"), 0);
+    EXPECT_LT(box.Files.IndexOf("\\first.txt"), 0); // it went to the fake server
+}
+
+namespace {
+// Stores three files, refreshes, then downloads them one by one through a gate in front of
+// the reader's server: one connection for the refresh, one for all three downloads.
+void DownloadsShareOneSession(EngineTest& t, bool imap) {
+    const auto port = static_cast<uint16_t>(imap ? t.servers_->imapPort : t.servers_->pop3Port);
+    TcpGate gate(port, [](int) { return true; });
+    if (imap) t.config_.ImapPort = gate.Port();
+    Account a;
+    a.imap = imap;
+    TMailFolder& box = t.AddBox("Work", a);
+    if (!imap) box.PopPort = gate.Port();
+    const size_t P = PartSizeFor(box.MaxAttachSize);
+    const std::map<std::string, std::string> files = {
+        {"a.bin", EngineTest::Random(10, 1)},
+        {"b.bin", EngineTest::Random(2 * P + 3, 2)},
+        {"c.bin", EngineTest::Random(P, 3)},
+    };
+    for (auto& [name, content] : files) box.AddLocal("\\", t.MakeLocal(name, content), true);
+    ASSERT_TRUE(t.RunUntilIdle());
+    ASSERT_TRUE(WaitForMails(t.servers_->maildir1, 5, 20000));
+    box.QueueRefresh();
+    ASSERT_TRUE(t.RunUntilIdle());
+    ASSERT_TRUE(box.Opened);
+    ASSERT_EQ(gate.Connections(), 1);
+
+    for (auto& [name, content] : files) box.DownloadItem("\\", name, -1);
+    ASSERT_TRUE(t.RunUntilIdle());
+    for (auto& [name, content] : files) {
+        EXPECT_TRUE(EngineTest::ReadFile(box.CachePathOf("\\" + name)) == content) << name;
+        EXPECT_TRUE(box.IsLocal("\\" + name)) << name;
+    }
+    EXPECT_EQ(gate.Connections(), 2);
+    EXPECT_TRUE(t.waits_.empty());
+    EXPECT_TRUE(t.dispatcher_.PumpUntil([&] { return gate.Open() == 0; }, 5000));
+
+    // A delete in between ends the run: the next download logs in again and still finds
+    // its mails by their new numbers.
+    box.DownloadItem("\\", "a.bin", -1);
+    box.DeleteItem("\\", "b.bin", true);
+    box.DownloadItem("\\", "c.bin", -1);
+    ASSERT_TRUE(t.RunUntilIdle());
+    EXPECT_EQ(gate.Connections(), 5);
+    EXPECT_LT(box.Files.IndexOf("\\b.bin"), 0);
+    EXPECT_TRUE(EngineTest::ReadFile(box.CachePathOf("\\c.bin")) == files.at("c.bin"));
+    EXPECT_TRUE(t.waits_.empty());
+}
+} // namespace
+
+TEST_F(EngineTest, DownloadsInARowShareOneSessionOverPop3) { DownloadsShareOneSession(*this, false); }
+TEST_F(EngineTest, DownloadsInARowShareOneSessionOverImap4) { DownloadsShareOneSession(*this, true); }
