@@ -122,6 +122,7 @@ bool TMailThread::Download() {
     StartCounting();
     SetStatus("Download...");
     uint64_t written = 0;
+    uint32_t writtenHash = 0; // the checksum of the bytes written, as they are written
     for (const std::string& slot : parts) {
         ProgressBase = Position;
         int e = -1;
@@ -138,6 +139,7 @@ bool TMailThread::Download() {
             TFunctionSink sink([&](const char* p, size_t n) {
                 WriteAllTo(fd, p, n);
                 written += n;
+                writtenHash = ChecksumUpdate(writtenHash, p, n);
             });
             att->WriteContent(sink);
         }
@@ -149,7 +151,7 @@ bool TMailThread::Download() {
         return false;
     }
     fd = -1;
-    if (written != size || FileChecksum(temp) != hash) {
+    if (written != size || writtenHash != hash) {
         LastError = "The parts found on the server do not make up the stored file (" +
                     std::to_string(written) + " of " + std::to_string(size) +
                     " bytes, or a different checksum).";

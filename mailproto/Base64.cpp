@@ -27,12 +27,33 @@ void EncodeGroup(const unsigned char* in, std::size_t n, char* out) {
     out[3] = n > 2 ? kAlphabet[v & 63] : '=';
 }
 
-void AppendEncoded(std::string& out, const unsigned char* p, std::size_t n) {
-    char q[4];
-    for (std::size_t i = 0; i < n; i += 3) {
-        EncodeGroup(p + i, n - i < 3 ? n - i : 3, q);
-        out.append(q, 4);
+// Two base64 characters for each 12-bit value: one table look-up per half group.
+struct TPairTable {
+    char v[4096][2];
+    TPairTable() {
+        for (int i = 0; i < 4096; ++i) {
+            v[i][0] = kAlphabet[i >> 6];
+            v[i][1] = kAlphabet[i & 63];
+        }
     }
+};
+const TPairTable kPairs;
+
+void AppendEncoded(std::string& out, const unsigned char* p, std::size_t n) {
+    const std::size_t start = out.size();
+    out.resize(start + (n + 2) / 3 * 4);
+    char* q = out.data() + start;
+    std::size_t i = 0;
+    for (; i + 3 <= n; i += 3, q += 4) {
+        const uint32_t v = static_cast<uint32_t>(p[i]) << 16 | static_cast<uint32_t>(p[i + 1]) << 8 | p[i + 2];
+        const char* hi = kPairs.v[v >> 12];
+        const char* lo = kPairs.v[v & 4095];
+        q[0] = hi[0];
+        q[1] = hi[1];
+        q[2] = lo[0];
+        q[3] = lo[1];
+    }
+    if (i < n) EncodeGroup(p + i, n - i, q);
 }
 
 constexpr std::size_t kFlushAt = 64 * 1024;
@@ -98,7 +119,34 @@ void TBase64LineEncoder::FlushLines() {
 
 void TBase64Decoder::Feed(std::string_view text) {
     if (ended_) return;
-    for (unsigned char c : text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p < end) {
+        if (count_ == 0) {
+            // Whole groups of four alphabet characters, the bulk of every line.
+            char chunk[3 * 1024];
+            std::size_t filled = 0;
+            while (end - p >= 4) {
+                const int a = kDecode.v[p[0]], b = kDecode.v[p[1]], c = kDecode.v[p[2]], d = kDecode.v[p[3]];
+                if ((a | b | c | d) < 0) break; // a line end, padding or a stray character
+                const uint32_t v = static_cast<uint32_t>(a) << 18 | static_cast<uint32_t>(b) << 12 |
+                                   static_cast<uint32_t>(c) << 6 | static_cast<uint32_t>(d);
+                chunk[filled] = static_cast<char>(v >> 16);
+                chunk[filled + 1] = static_cast<char>(v >> 8);
+                chunk[filled + 2] = static_cast<char>(v);
+                filled += 3;
+                p += 4;
+                if (filled == sizeof chunk) {
+                    buf_.append(chunk, filled);
+                    filled = 0;
+                    if (buf_.size() >= kFlushAt) Flush();
+                }
+            }
+            if (filled) buf_.append(chunk, filled);
+            if (buf_.size() >= kFlushAt) Flush();
+            if (p == end) break;
+        }
+        const unsigned char c = *p++;
         const int v = kDecode.v[c];
         if (v == -1) continue;
         if (v == -2) {
