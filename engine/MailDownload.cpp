@@ -121,30 +121,56 @@ bool TMailThread::Download() {
     }
     StartCounting();
     SetStatus("Download...");
-    uint64_t written = 0;
-    uint32_t writtenHash = 0; // the checksum of the bytes written, as they are written
-    for (const std::string& slot : parts) {
-        ProgressBase = Position;
-        int e = -1;
+    // The mail of each part, by message number, in the order of the parts; a part whose
+    // mail is not there is left out (the size check below then fails).
+    std::vector<int> numbers;
+    for (const std::string& slot : parts)
         for (size_t k = 0; k < HeaderCache.size(); ++k)
             if (!HeaderCache[k].empty() && SameTextAscii(HeaderCache[k], slot)) {
-                e = static_cast<int>(k);
+                numbers.push_back(static_cast<int>(k) + 1);
                 break;
             }
-        if (e < 0) continue;
-        Message.Clear();
-        bool fetched = UseImap ? Imap4.FetchMessage(e + 1, Message) : Pop3.FetchMessage(e + 1, Message);
-        if (!fetched) continue;
-        if (TIdAttachment* att = Message.FirstAttachment()) {
-            TFunctionSink sink([&](const char* p, size_t n) {
-                WriteAllTo(fd, p, n);
-                written += n;
-                writtenHash = ChecksumUpdate(writtenHash, p, n);
-            });
-            att->WriteContent(sink);
+
+    // The first attachment of each mail goes straight into the file while the mail is
+    // read; never more than the file holds is written.
+    uint64_t written = 0;
+    uint32_t writtenHash = 0;
+    uint64_t partStart = 0;
+    uint32_t partStartHash = 0;
+    struct Streaming {
+        TIdMessage& m;
+        ~Streaming() {
+            m.AttachmentStorage = asTempFile;
+            m.OnAttachmentData = nullptr;
+        }
+    } streaming{Message};
+    Message.AttachmentStorage = asStream;
+    Message.OnAttachmentData = [&](const char* p, size_t n) {
+        if (written + n <= size) {
+            WriteAllTo(fd, p, n);
+            writtenHash = ChecksumUpdate(writtenHash, p, n);
+        }
+        written += n;
+    };
+    // After each mail: a mail the server did not give as asked for adds nothing.
+    auto partDone = [&](bool fetched) {
+        if (!fetched && written != partStart) {
+            if (::ftruncate(fd, static_cast<off_t>(partStart)) != 0 ||
+                ::lseek(fd, static_cast<off_t>(partStart), SEEK_SET) < 0)
+                throw std::runtime_error("Cannot write the downloaded file.");
+            written = partStart;
+            writtenHash = partStartHash;
         }
         Message.ClearBody();
-        if (written > size) break; // more than the file holds: it cannot check out
+        ProgressBase = Position;
+        partStart = written;
+        partStartHash = writtenHash;
+        return written <= size; // more than the file holds: it cannot check out
+    };
+    ProgressBase = Position;
+    for (int n : numbers) {
+        Message.Clear();
+        if (!partDone(UseImap ? Imap4.FetchMessage(n, Message) : Pop3.FetchMessage(n, Message))) break;
     }
     if (::close(fd) != 0) {
         fd = -1;

@@ -44,6 +44,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,8 +58,10 @@
 
 enum TIdMessageEncoding { meDefault, meMIME, mePlainText };
 enum TIdMessagePriority { mpHighest, mpHigh, mpNormal, mpLow, mpLowest };
-// Where parsed attachments keep their bytes.
-enum TIdAttachmentStorage { asTempFile, asMemory };
+// Where parsed attachments keep their bytes. asStream: none; the decoded bytes of the
+// first attachment go to TIdMessage::OnAttachmentData while the mail is read, those of
+// any later attachment nowhere.
+enum TIdAttachmentStorage { asTempFile, asMemory, asStream };
 
 class TIdMessage {
 public:
@@ -103,6 +106,7 @@ public:
     std::string AttachmentTempDirectory;  // empty: $TMPDIR or /tmp
     TIdAttachmentStorage AttachmentStorage = asTempFile;
     std::uint64_t MaxMemoryAttachmentSize = 256u << 20;  // asMemory: larger raises
+    std::function<void(const char*, std::size_t)> OnAttachmentData;  // asStream
 
     void SetDate(std::time_t t) { Date = t; UseNowForDate = false; }
 

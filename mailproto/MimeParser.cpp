@@ -423,7 +423,17 @@ struct TMimeParser::Impl {
     IMessageSink* NewAttachment(const TPartInfo& info, std::function<void()>& onEnd) {
         if (!RoomForPart()) return nullptr;
         std::unique_ptr<TIdAttachment> part;
-        if (msg.AttachmentStorage == asMemory) {
+        if (msg.AttachmentStorage == asStream) {
+            bool first = true;
+            for (const auto& earlier : msg.Parts) first = first && !earlier->IsAttachment();
+            auto m = std::make_unique<TIdAttachmentMemory>();
+            auto forward = first ? msg.OnAttachmentData : nullptr;
+            partSink = std::make_unique<TFunctionSink>([forward](const char* p, std::size_t n) {
+                if (forward) forward(p, n);
+            });
+            part = std::move(m);
+            onEnd = nullptr;
+        } else if (msg.AttachmentStorage == asMemory) {
             auto m = std::make_unique<TIdAttachmentMemory>();
             partSink = std::make_unique<TMemoryWriterSink>(m->Data, msg.MaxMemoryAttachmentSize);
             part = std::move(m);

@@ -61,14 +61,16 @@ TEST(MimeParserTest, TransferEncodingsOfAttachments) {
         {"base64 cut short", "Content-Type: a/b\r\nContent-Transfer-Encoding: base64\r\n\r\nYWJjZA\r\n", "abcd"},
     };
     for (const auto& c : cases) {
-        for (auto storage : {asTempFile, asMemory}) {
+        for (auto storage : {asTempFile, asMemory, asStream}) {
             TIdMessage m;
             m.AttachmentStorage = storage;
+            std::string streamed;
+            m.OnAttachmentData = [&](const char* d, std::size_t n) { streamed.append(d, n); };
             TMimeParser p(m);
             const std::string text = Multipart("b=_1", {c.part});
             p.FeedBytes(text.data(), text.size());
             p.Finish();
-            EXPECT_EQ(AttachmentBytes(m), c.bytes) << c.name;
+            EXPECT_EQ(storage == asStream ? streamed : AttachmentBytes(m), c.bytes) << c.name;
             EXPECT_EQ(m.Body, std::vector<std::string>{"This is a multi-part message in MIME format"}) << c.name;
         }
     }
@@ -128,6 +130,35 @@ TEST(MimeParserTest, TemporaryAttachmentFilesGoAwayWithTheParts) {
     EXPECT_NE(access(stored.c_str(), F_OK), 0);
     m.LoadFromString(text);
     m.Clear();
+    DIR* d = opendir(dir.c_str());
+    int entries = 0;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++entries;
+    closedir(d);
+    EXPECT_EQ(entries, 0);
+    rmdir(dir.c_str());
+}
+
+TEST(MimeParserTest, StreamedStorageHandsOnTheFirstAttachmentOnlyAndStoresNothing) {
+    char dirTemplate[] = "/tmp/tavrel-mime-XXXXXX";
+    const std::string dir = mkdtemp(dirTemplate);
+    TIdMessage m;
+    m.AttachmentTempDirectory = dir;
+    m.AttachmentStorage = asStream;
+    std::string streamed;
+    m.OnAttachmentData = [&](const char* d, std::size_t n) { streamed.append(d, n); };
+    const std::string text = Multipart("b", {"Content-Type: text/plain\r\n\r\nbody\r\n",
+                                             "Content-Type: a/b; name=x\r\nContent-Transfer-Encoding: base64\r\n\r\nYWJj\r\n",
+                                             "Content-Type: a/b; name=y\r\n\r\nzz\r\n"});
+    for (int round = 0; round < 2; ++round) { // the setting outlives Clear
+        streamed.clear();
+        m.Clear();
+        m.LoadFromString(text);
+        EXPECT_EQ(streamed, "abc");
+        ASSERT_EQ(m.Parts.size(), 3u);
+        ASSERT_NE(m.FirstAttachment(), nullptr);
+        EXPECT_EQ(m.FirstAttachment()->FileName, "x");
+    }
     DIR* d = opendir(dir.c_str());
     int entries = 0;
     while (dirent* e = readdir(d))
