@@ -168,10 +168,11 @@ bool TMailThread::Download() {
         return written <= size; // more than the file holds: it cannot check out
     };
     ProgressBase = Position;
-    for (int n : numbers) {
-        Message.Clear();
-        if (!partDone(UseImap ? Imap4.FetchMessage(n, Message) : Pop3.FetchMessage(n, Message))) break;
-    }
+    auto each = [&](int, bool fetched) { return partDone(fetched); };
+    if (UseImap)
+        Imap4.FetchMessages(numbers, Message, each);
+    else
+        Pop3.FetchMessages(numbers, Message, each);
     if (::close(fd) != 0) {
         fd = -1;
         return false;

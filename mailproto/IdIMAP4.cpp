@@ -298,15 +298,30 @@ void TIdIMAP4::ClearStrayInput() {
 
 std::string TIdIMAP4::SendTagged(const std::string& command) {
   ClearStrayInput();
-  const std::string tag = "C" + std::to_string(++FCmdCounter);
+  const std::string tag = WriteTagged(command);
   try {
-    WriteLn(tag + " " + command);
     FlushWriteBuffer();
   } catch (const EIdSocketError&) {
     FState = csUnexpectedlyDisconnected;  // reset while sending: the connection is gone
     throw;
   }
   return tag;
+}
+
+std::string TIdIMAP4::WriteTagged(const std::string& command) {
+  const std::string tag = "C" + std::to_string(++FCmdCounter);
+  try {
+    WriteLn(tag + " " + command);
+  } catch (const EIdSocketError&) {
+    FState = csUnexpectedlyDisconnected;
+    throw;
+  }
+  return tag;
+}
+
+void TIdIMAP4::DropSession() {
+  CloseConnection();
+  FState = csUnexpectedlyDisconnected;
 }
 
 uint64_t TIdIMAP4::CheckedLiteralSize(const std::string& line, uint64_t limit) {
@@ -583,8 +598,16 @@ bool TIdIMAP4::Fetch(int n, TIdMessage& message, bool wholeMessage) {
     return false;
   }
 
-  message.Clear();
   std::exception_ptr parseError;
+  ReadMessageLiteral(answer, size, message, wholeMessage, parseError);
+  ReadResponse(tag, nullptr);
+  if (parseError) std::rethrow_exception(parseError);
+  return FLastResult.Code == "OK";
+}
+
+void TIdIMAP4::ReadMessageLiteral(const std::string& answer, uint64_t size, TIdMessage& message,
+                                  bool wholeMessage, std::exception_ptr& parseError) {
+  message.Clear();
   {
     TMimeParser parser(message);
     ReadTransfer transfer(*this);
@@ -609,19 +632,99 @@ bool TIdIMAP4::Fetch(int n, TIdMessage& message, bool wholeMessage) {
     }
   }
 
-  // The rest of the FETCH answer (it may name UID and FLAGS), then the tagged line.
+  // The rest of the FETCH answer (it may name UID and FLAGS).
   const std::string rest = ReadLn();
   SkipLiterals(rest);
-  ReadResponse(tag, nullptr);
-  if (parseError) std::rethrow_exception(parseError);
-
-  if (wholeMessage) {
+  if (wholeMessage && !parseError) {
     const std::string all = answer.substr(0, answer.rfind('{')) + " " + rest;
     message.UID = ItemValue(all, "UID");
     std::vector<std::string> flags;
     if (ParenList(all, "FLAGS", flags)) message.Flags = std::move(flags);
   }
-  return FLastResult.Code == "OK";
+}
+
+void TIdIMAP4::FetchMessages(const std::vector<int>& numbers, TIdMessage& message,
+                             const std::function<bool(int n, bool fetched)>& each) {
+  CheckState({csSelected});
+  for (int n : numbers)
+    if (n < 1) throw EIdException(kNumberError);
+  std::size_t next = 0;  // the messages before this position were handed on
+  while (next < numbers.size()) {
+    const std::size_t w = std::min(kMessageWindow, numbers.size() - next);
+    if (w == 1) {
+      const int n = numbers[next++];
+      if (!each(n, FetchMessage(n, message))) return;
+      continue;
+    }
+    // The window's commands go out together. Servers may answer them in any order and
+    // send all data before the completions, so answers are matched by message number:
+    // only the next message in order is read; one that comes early is skipped and asked
+    // for again in the next window.
+    ClearStrayInput();
+    std::map<std::string, std::size_t> open;  // tag -> position
+    for (std::size_t k = 0; k < w; ++k)
+      open[WriteTagged("FETCH " + std::to_string(numbers[next + k]) + " (RFC822)")] = next + k;
+    std::size_t handed = next;  // the next position to hand on
+    std::vector<bool> received(w, false);  // handed on with its data
+    std::vector<bool> skipped(w, false);   // its data came early and was passed over
+    try {
+      while (!open.empty()) {
+        const std::string line = ReadReplyLine();  // sends the window first
+        std::size_t pos = 0;
+        const std::string first = NextWord(line, pos);
+        const std::string second = Upper(NextWord(line, pos));
+        if (first == "*" && second == "BYE") UnexpectedBye();
+        auto t = open.find(first);
+        if (t != open.end()) {
+          const std::size_t p = t->second;
+          open.erase(t);
+          if (received[p - next] && second != "OK")
+            throw EIdException("The server refused message " + std::to_string(numbers[p]) +
+                               " after sending it: " + Trim(line.substr(pos)));
+          if (p == handed && !skipped[p - next]) {
+            // Completed without its data: as FetchMessage, not fetched.
+            const bool more = each(numbers[handed++], false);
+            if (!more) {
+              if (!open.empty()) DropSession();
+              return;
+            }
+          }
+          continue;
+        }
+        TrackUntagged(line);
+        int64_t number = 0;
+        std::string keyword;
+        if (handed < next + w && NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
+            number == numbers[handed] && FindItem(line, "RFC822") != std::string::npos) {
+          const uint64_t size = CheckedLiteralSize(line, kMaxMessageLiteral);
+          bool fetched = false;
+          if (size == 0) {
+            SkipLiterals(line);
+          } else {
+            std::exception_ptr parseError;
+            ReadMessageLiteral(line, size, message, true, parseError);
+            if (parseError) std::rethrow_exception(parseError);
+            fetched = true;
+          }
+          received[handed - next] = fetched;
+          if (!each(numbers[handed++], fetched)) {
+            if (!open.empty()) DropSession();
+            return;
+          }
+          continue;
+        }
+        if (NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
+            FindItem(line, "RFC822") != std::string::npos)
+          for (std::size_t k = handed - next; k < w; ++k)
+            if (numbers[next + k] == number) skipped[k] = true;
+        SkipLiterals(line);
+      }
+    } catch (...) {
+      if (!open.empty()) DropSession();  // answers are still on their way
+      throw;
+    }
+    next = handed;
+  }
 }
 
 bool TIdIMAP4::FetchHeader(int n, TIdMessage& message) { return Fetch(n, message, false); }

@@ -22,6 +22,7 @@
 #include "IdTCPConnection.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -90,6 +91,14 @@ public:
   int MessageCount() const { return FMailBox.TotalMsgs; }
   bool FetchHeader(int n, TIdMessage& message);
   bool FetchMessage(int n, TIdMessage& message);
+  // FetchMessage for several messages, handed on in the order of numbers: each(n, fetched)
+  // gets what FetchMessage would have returned, the message parsed into message, and
+  // returns false to stop. The commands are written ahead in windows of kMessageWindow
+  // (stray input is cleared once a window). An error FetchMessage would raise is raised;
+  // stopping or an error with answers still on their way drops the connection.
+  void FetchMessages(const std::vector<int>& numbers, TIdMessage& message,
+                     const std::function<bool(int n, bool fetched)>& each);
+  static constexpr std::size_t kMessageWindow = 16;
   // STORE n,m,... +FLAGS.SILENT (\Deleted). False for an empty list or a refusal.
   bool DeleteMessages(const std::vector<int>& numbers);
   // EXPUNGE: removes the messages flagged \Deleted from the selected mailbox. Message
@@ -133,6 +142,10 @@ private:
   void CheckState(std::initializer_list<TIdIMAP4ConnectionState> allowed) const;
   void ClearStrayInput();
   std::string SendTagged(const std::string& command);
+  // SendTagged without the clearing and without sending yet (commands written ahead).
+  std::string WriteTagged(const std::string& command);
+  // Gives up the connection with answers still unread.
+  void DropSession();
   // Reads up to the final line of the response to tag; returns false when the handler
   // stopped it early.
   bool ReadResponse(const std::string& tag, const UntaggedHandler& handler,
@@ -145,6 +158,11 @@ private:
   [[noreturn]] void UnexpectedBye();
   uint64_t CheckedLiteralSize(const std::string& line, uint64_t limit);
   bool Fetch(int n, TIdMessage& message, bool wholeMessage);
+  // Reads the message literal of size bytes that answer announces (and the rest of that
+  // FETCH answer) into message. A parse error is kept in parseError; the bytes are read
+  // to the end all the same, so the session stays in step.
+  void ReadMessageLiteral(const std::string& answer, uint64_t size, TIdMessage& message,
+                          bool wholeMessage, std::exception_ptr& parseError);
   // Reads the header literal that answer announces (and the rest of that FETCH answer)
   // into result.
   void ReadSubjectLiteral(const std::string& answer, TIdMessage& message, TIdSubjectResult& result);

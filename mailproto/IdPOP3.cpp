@@ -231,7 +231,27 @@ void TIdPOP3::ReadHeaderData(TIdMessage& message) {
 bool TIdPOP3::FetchMessage(int n, TIdMessage& message) {
   const TIdReply& reply = SendCmd("RETR " + std::to_string(n));
   if (reply.Code != "+OK") return false;
+  ReadMessageData(message);
+  return true;
+}
 
+void TIdPOP3::FetchMessages(const std::vector<int>& numbers, TIdMessage& message,
+                            const std::function<bool(int n, bool fetched)>& each) {
+  struct TStop {};
+  try {
+    RunBatch(
+        numbers.size(), [&](std::size_t k) { return "RETR " + std::to_string(numbers[k]); },
+        [&](std::size_t k, const TIdReply& reply) {
+          const bool fetched = reply.Code == "+OK";
+          if (fetched) ReadMessageData(message);
+          if (!each(numbers[k], fetched) && k + 1 < numbers.size()) throw TStop{};
+        });
+  } catch (const TStop&) {
+    // Stopped with replies still on their way: the batch has dropped the connection.
+  }
+}
+
+void TIdPOP3::ReadMessageData(TIdMessage& message) {
   message.Clear();
   TMimeParser parser(message);
   std::string line;
@@ -257,7 +277,6 @@ bool TIdPOP3::FetchMessage(int n, TIdMessage& message) {
     throw;
   }
   parser.Finish();
-  return true;
 }
 
 bool TIdPOP3::DeleteMessage(int n) {

@@ -65,6 +65,12 @@ public:
   bool FetchHeader(int n, TIdMessage& message);
   // RETR n into message. False (message untouched) when the server refuses.
   bool FetchMessage(int n, TIdMessage& message);
+  // FetchMessage for several messages in order (RETR pipelined as the other batches):
+  // each(n, fetched) gets what FetchMessage would have returned, the message parsed into
+  // message, and returns false to stop (with replies still on their way, the connection
+  // is dropped). Parse and connection errors are raised.
+  void FetchMessages(const std::vector<int>& numbers, TIdMessage& message,
+                     const std::function<bool(int n, bool fetched)>& each);
   // DELE n; takes effect at QUIT. True unless an error is raised.
   bool DeleteMessage(int n);
   // LIST: the sum of all message sizes in bytes; -1 on any failure.
@@ -102,6 +108,8 @@ private:
   void StartTLSIfRequired();
   // The data of a TOP reply parsed into message (header lines only).
   void ReadHeaderData(TIdMessage& message);
+  // The data lines of a RETR answer, parsed into message.
+  void ReadMessageData(TIdMessage& message);
   // Sends commands[k] for every k and hands each reply to onReply(k, reply) in order, which
   // must read the reply's data too; pipelined when the server allows it.
   void RunBatch(std::size_t count, const std::function<std::string(std::size_t)>& command,

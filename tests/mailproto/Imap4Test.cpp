@@ -558,3 +558,77 @@ TEST(Imap4Batch, UidListing) {
   EXPECT_EQ(uids, (Lines{"", "", ""}));
   EXPECT_EQ(srv.Error(), "");
 }
+
+namespace {
+
+std::string MailWith(const std::string& subject) {
+  return "From: a@b.test\r\nSubject: " + subject + "\r\n\r\nbody of " + subject + "\r\n";
+}
+
+// Outcomes of a pipelined fetch as "n:subject" (fetched) or "n-" (not fetched).
+Lines MessageOutcomes(TIdIMAP4& imap, const std::vector<int>& numbers, std::size_t stopAfter = 0) {
+  Lines out;
+  TIdMessage msg;
+  imap.FetchMessages(numbers, msg, [&](int n, bool fetched) {
+    out.push_back(std::to_string(n) + (fetched ? ":" + msg.Subject : "-"));
+    return stopAfter == 0 || out.size() < stopAfter;
+  });
+  return out;
+}
+
+}  // namespace
+
+TEST(Imap4Batch, PipelinedMessagesAreHandedOnInTheOrderAskedForWhateverTheAnswerOrder) {
+  // All data first, then the completions (as Dovecot answers a pipelined window), and
+  // some of it not in the order asked for: what comes early is asked for again.
+  fake::FakeServer srv;
+  Selected(srv, 4)
+      .Expect("C5 FETCH 3 (RFC822)").Expect("C6 FETCH 1 (RFC822)")
+      .Expect("C7 FETCH 2 (RFC822)").Expect("C8 FETCH 4 (RFC822)")
+      .Send("* 1 FETCH (RFC822 " + Literal(MailWith("early one")) + ")\r\n"
+            "* 3 FETCH (FLAGS (\\Seen) RFC822 " + Literal(MailWith("three")) + ")\r\n"
+            "* 2 FETCH (RFC822 " + Literal(MailWith("early two")) + ")\r\n"
+            "C5 OK\r\nC6 OK\r\nC7 OK\r\nC8 NO Message is gone\r\n")
+      .Expect("C9 FETCH 1 (RFC822)").Expect("C10 FETCH 2 (RFC822)").Expect("C11 FETCH 4 (RFC822)")
+      .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC9 OK\r\n"
+            "* 2 FETCH (RFC822 {0}\r\n)\r\nC10 OK\r\n"
+            "C11 NO Message is gone\r\n")
+      .Reply("C12 FETCH 2 (RFC822)", "* 2 FETCH (RFC822 " + Literal(MailWith("two")) + ")\r\nC12 OK");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  // An empty literal, as FetchMessage, is not fetched; a window of one is a plain fetch.
+  EXPECT_EQ(MessageOutcomes(imap, {3, 1, 2, 4}), (Lines{"3:three", "1:one", "2-", "4-"}));
+  EXPECT_EQ(MessageOutcomes(imap, {2}), (Lines{"2:two"}));
+  EXPECT_EQ(srv.Error(), "");
+  EXPECT_EQ(imap.ConnectionState(), TIdIMAP4::csSelected);
+}
+
+TEST(Imap4Batch, StoppingOrARefusalAfterTheDataDropsTheConnection) {
+  {
+    fake::FakeServer srv;
+    Selected(srv, 2)
+        .Expect("C5 FETCH 1 (RFC822)").Expect("C6 FETCH 2 (RFC822)")
+        .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC5 OK\r\n");
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+    EXPECT_EQ(MessageOutcomes(imap, {1, 2}, 1), (Lines{"1:one"}));
+    EXPECT_FALSE(imap.Connected()); // the answer to C6 is still on its way
+  }
+  {
+    fake::FakeServer srv;
+    Selected(srv, 2)
+        .Expect("C5 FETCH 1 (RFC822)").Expect("C6 FETCH 2 (RFC822)")
+        .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC5 NO Try later\r\n");
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+    EXPECT_EQ(ErrorOf([&] { MessageOutcomes(imap, {1, 2}); }),
+              "The server refused message 1 after sending it: Try later");
+    EXPECT_FALSE(imap.Connected());
+  }
+}

@@ -511,6 +511,35 @@ TEST(Pop3Batch, ConnectionLostInAWindowClosesAndRaises) {
   EXPECT_FALSE(pop.Connected());
 }
 
+TEST(Pop3Batch, PipelinedRetrHandsOnEachMessageInOrderAndStopsByDroppingTheRest) {
+  auto retr = [](const std::string& subject) {
+    return "+OK\r\nSubject: " + subject + "\r\n\r\n..a line that began with a dot\r\n.";
+  };
+  fake::FakeServer srv;
+  LoggedInPipelining(srv)
+      .Expect("RETR 3").Expect("RETR 1").Expect("RETR 2")
+      .SendLine(retr("three")).SendLine("-ERR no such message").SendLine(retr("two"))
+      .Expect("RETR 2").Expect("RETR 3")
+      .SendLine(retr("two again"));
+  srv.Start();
+  Pop3 pop(srv.Port());
+  pop.Connect();
+  Lines got;
+  TIdMessage msg;
+  auto each = [&](int n, bool fetched) {
+    got.push_back(std::to_string(n) + (fetched ? ":" + msg.Subject + "/" + msg.Body.at(0) : "-"));
+    return got.size() != 4;
+  };
+  pop.FetchMessages({3, 1, 2}, msg, each);
+  EXPECT_EQ(got, (Lines{"3:three/.a line that began with a dot", "1-",
+                        "2:two/.a line that began with a dot"}));
+  EXPECT_TRUE(pop.Connected());
+  pop.FetchMessages({2, 3}, msg, each); // stops after the first: RETR 3 is left unanswered
+  EXPECT_EQ(got.size(), 4u);
+  EXPECT_FALSE(pop.Connected());
+  EXPECT_EQ(srv.Error(), "");
+}
+
 TEST(Pop3Batch, UniqueIdListingKeepsOnlyTrustworthyIds) {
   struct Case {
     const char* name;
