@@ -153,7 +153,7 @@ bool TMailThread::Download() {
         written += n;
     };
     // After each mail: a mail the server did not give as asked for adds nothing.
-    auto partDone = [&](bool fetched) {
+    auto partDone = [&](int, bool fetched) {
         if (!fetched && written != partStart) {
             if (::ftruncate(fd, static_cast<off_t>(partStart)) != 0 ||
                 ::lseek(fd, static_cast<off_t>(partStart), SEEK_SET) < 0)
@@ -168,11 +168,10 @@ bool TMailThread::Download() {
         return written <= size; // more than the file holds: it cannot check out
     };
     ProgressBase = Position;
-    auto each = [&](int, bool fetched) { return partDone(fetched); };
     if (UseImap)
-        Imap4.FetchMessages(numbers, Message, each);
+        Imap4.FetchMessages(numbers, Message, partDone);
     else
-        Pop3.FetchMessages(numbers, Message, each);
+        Pop3.FetchMessages(numbers, Message, partDone);
     if (::close(fd) != 0) {
         fd = -1;
         return false;
