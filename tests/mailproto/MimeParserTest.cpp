@@ -30,6 +30,16 @@ std::string Multipart(const std::string& boundary, const std::vector<std::string
     return s;
 }
 
+// Files in a folder, its hidden ones aside.
+int EntriesIn(const std::string& dir) {
+    DIR* d = opendir(dir.c_str());
+    int entries = 0;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++entries;
+    closedir(d);
+    return entries;
+}
+
 std::string AttachmentBytes(const TIdMessage& m, std::size_t index = 0) {
     std::size_t seen = 0;
     for (const auto& p : m.Parts)
@@ -130,12 +140,7 @@ TEST(MimeParserTest, TemporaryAttachmentFilesGoAwayWithTheParts) {
     EXPECT_NE(access(stored.c_str(), F_OK), 0);
     m.LoadFromString(text);
     m.Clear();
-    DIR* d = opendir(dir.c_str());
-    int entries = 0;
-    while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.') ++entries;
-    closedir(d);
-    EXPECT_EQ(entries, 0);
+    EXPECT_EQ(EntriesIn(dir), 0);
     rmdir(dir.c_str());
 }
 
@@ -159,12 +164,7 @@ TEST(MimeParserTest, StreamedStorageHandsOnTheFirstAttachmentOnlyAndStoresNothin
         ASSERT_NE(m.FirstAttachment(), nullptr);
         EXPECT_EQ(m.FirstAttachment()->FileName, "x");
     }
-    DIR* d = opendir(dir.c_str());
-    int entries = 0;
-    while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.') ++entries;
-    closedir(d);
-    EXPECT_EQ(entries, 0);
+    EXPECT_EQ(EntriesIn(dir), 0);
     rmdir(dir.c_str());
 }
 
