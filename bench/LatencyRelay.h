@@ -2,7 +2,8 @@
 // A TCP relay on 127.0.0.1 that holds every chunk of bytes for a fixed delay in each
 // direction before passing it on, like a server that far away. Chunks are timed one by one,
 // so the delay adds latency without limiting throughput.
-#include <arpa/inet.h>
+#include "LoopbackSockets.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,23 +22,12 @@
 class LatencyRelay {
 public:
     LatencyRelay(uint16_t targetPort, int delayMs) : target_(targetPort), delay_(delayMs) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listen_, 16);
-        socklen_t len = sizeof a;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        listen_ = loopback::Listen(port_);
         accept_ = std::thread([this] { AcceptLoop(); });
     }
     ~LatencyRelay() {
         stop_ = true;
-        ::shutdown(listen_, SHUT_RDWR);
-        ::close(listen_);
+        loopback::Unlisten(listen_);
         accept_.join();
         for (auto& t : threads_) t.join();
         for (int fd : fds_) ::close(fd);
@@ -54,17 +44,10 @@ private:
     };
     void AcceptLoop() {
         while (!stop_) {
-            pollfd p{listen_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            int c = ::accept(listen_, nullptr, nullptr);
+            int c = loopback::AcceptSoon(listen_);
             if (c < 0) continue;
-            int s = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(target_);
-            if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-                ::close(s);
+            int s = loopback::Connect(target_);
+            if (s < 0) {
                 ::close(c);
                 continue;
             }

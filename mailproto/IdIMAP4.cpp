@@ -1,6 +1,7 @@
 #include "IdIMAP4.h"
 
 #include "IdMessage.h"
+#include "ProtoText.h"
 
 #include <algorithm>
 #include <exception>
@@ -10,26 +11,15 @@
 
 namespace {
 
+using prototext::Trim;
+using prototext::Upper;
+using prototext::ParseDecimal;
+
 const char* const kNumberError =
     "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.";
 const char* const kByeError =
     "Server has gracefully disconnected you, possibly because the connection was idle for too "
     "long.";
-
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsBlankOrControl(s[b])) ++b;
-  while (e > b && IsBlankOrControl(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
 
 // The word starting at pos (up to the next blank) and the position after it and its blanks.
 std::string NextWord(const std::string& s, std::size_t& pos) {
@@ -46,24 +36,13 @@ bool IsStatusWord(const std::string& upperWord) {
          upperWord == "BYE";
 }
 
-// Up to 18 decimal digits, nothing else.
-bool ParseNumber(const std::string& s, int64_t& value) {
-  if (s.empty() || s.size() > 18) return false;
-  int64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  value = v;
-  return true;
-}
 
 // "* <n> <KEYWORD> ...": the number and the keyword (upper case); false for other lines.
 bool NumberedUntagged(const std::string& line, int64_t& number, std::string& keyword) {
   if (line.size() < 2 || line[0] != '*' || line[1] != ' ') return false;
   std::size_t pos = 2;
   std::string num = NextWord(line, pos);
-  if (!ParseNumber(num, number)) return false;
+  if (!ParseDecimal(num, number)) return false;
   keyword = Upper(NextWord(line, pos));
   if (!keyword.empty() && keyword.back() == ')') keyword.pop_back();
   return !keyword.empty();
@@ -328,7 +307,7 @@ uint64_t TIdIMAP4::CheckedLiteralSize(const std::string& line, uint64_t limit) {
   std::string digits;
   if (!LiteralDigits(line, digits)) return 0;
   int64_t size = 0;
-  if (!ParseNumber(digits, size) || static_cast<uint64_t>(size) > limit) {
+  if (!ParseDecimal(digits, size) || static_cast<uint64_t>(size) > limit) {
     // The stream cannot be followed past a literal that is not read; drop the connection.
     CloseConnection();
     throw EIdException("The server announced a literal of " + digits + " bytes; at most " +
@@ -550,8 +529,8 @@ bool TIdIMAP4::SelectMailbox(const std::string& name) {
     } else if (word == "OK") {
       ParenList(line, "PERMANENTFLAGS", box.ChangeableFlags);
       int64_t v = 0;
-      if (ParseNumber(ResponseCodeValue(line, "UIDVALIDITY"), v)) box.UIDValidity = v;
-      if (ParseNumber(ResponseCodeValue(line, "UNSEEN"), v) && v <= kMaxMessageCount)
+      if (ParseDecimal(ResponseCodeValue(line, "UIDVALIDITY"), v)) box.UIDValidity = v;
+      if (ParseDecimal(ResponseCodeValue(line, "UNSEEN"), v) && v <= kMaxMessageCount)
         box.FirstUnseenMsg = static_cast<int>(v);
     }
     return false;
@@ -767,7 +746,7 @@ int64_t TIdIMAP4::MailboxSize() {
     int64_t number = 0, size = 0;
     std::string keyword;
     if (NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
-        ParseNumber(ItemValue(line, "RFC822.SIZE"), size))
+        ParseDecimal(ItemValue(line, "RFC822.SIZE"), size))
       sum = SaturatingAdd(sum, size);
     else
       bad = true;
@@ -792,7 +771,7 @@ bool TIdIMAP4::FetchUids(int count, std::vector<std::string>& uids) {
     if (!NumberedUntagged(line, number, keyword) || keyword != "FETCH" || number < 1 ||
         number > count)
       return false;
-    if (ParseNumber(ItemValue(line, "UID"), uid) && uid > 0)
+    if (ParseDecimal(ItemValue(line, "UID"), uid) && uid > 0)
       uids[static_cast<std::size_t>(number - 1)] = std::to_string(uid);
     return false;
   });

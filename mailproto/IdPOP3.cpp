@@ -1,6 +1,7 @@
 #include "IdPOP3.h"
 
 #include "IdMessage.h"
+#include "ProtoText.h"
 
 #include <openssl/evp.h>
 
@@ -9,26 +10,8 @@
 
 namespace {
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsBlankOrControl(s[b])) ++b;
-  while (e > b && IsBlankOrControl(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-// A decimal number of at most 18 digits (no sign); false for anything else.
-bool ParseDecimal(const std::string& s, int64_t& value) {
-  if (s.empty() || s.size() > 18) return false;
-  int64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  value = v;
-  return true;
-}
+using prototext::ParseDecimal;
+using prototext::Trim;
 
 std::string Md5Hex(const std::string& text) {
   unsigned char digest[EVP_MAX_MD_SIZE];

@@ -2,20 +2,13 @@
 
 #include "Base64.h"
 #include "IdMessage.h"
+#include "ProtoText.h"
 
 #include <algorithm>
 #include <sys/utsname.h>
 #include <unistd.h>
 
-namespace {
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-}  // namespace
+using prototext::Upper;
 
 TIdSMTP::TIdSMTP() : TIdTCPConnection(25, 465) {}
 

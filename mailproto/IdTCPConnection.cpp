@@ -1,6 +1,7 @@
 #include "IdTCPConnection.h"
 
 #include "IdSSLOpenSSL.h"
+#include "ProtoText.h"
 #include "SocketError.h"
 
 #include <arpa/inet.h>
@@ -15,14 +16,8 @@
 
 namespace {
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string_view Trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsBlankOrControl(s[b])) ++b;
-  while (e > b && IsBlankOrControl(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
+// A view: callers copy what they keep.
+std::string_view Trim(std::string_view s) { return prototext::TrimView(s); }
 
 bool AllDigits(std::string_view s) {
   if (s.empty()) return false;

@@ -4,13 +4,12 @@
 // a server that is "down" for some connections without stopping the real one. A route rule
 // may send each connection to a port of its own (0: closed at once), and CutAfter() ends
 // every connection once the client sent that many bytes through it.
-#include <arpa/inet.h>
+#include "LoopbackSockets.h"
+
 #include <atomic>
 #include <functional>
 #include <mutex>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -23,23 +22,12 @@ public:
                   return forward(n) ? targetPort : 0;
               })) {}
     explicit TcpGate(std::function<uint16_t(int)> route) : route_(std::move(route)) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listen_, 16);
-        socklen_t len = sizeof a;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        listen_ = loopback::Listen(port_);
         accept_ = std::thread([this] { AcceptLoop(); });
     }
     ~TcpGate() {
         stop_ = true;
-        ::shutdown(listen_, SHUT_RDWR);
-        ::close(listen_);
+        loopback::Unlisten(listen_);
         accept_.join();
         for (auto& t : pumps_) t.join();
     }
@@ -51,23 +39,12 @@ public:
 private:
     void AcceptLoop() {
         while (!stop_) {
-            pollfd p{listen_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            int c = ::accept(listen_, nullptr, nullptr);
+            int c = loopback::AcceptSoon(listen_);
             if (c < 0) continue;
             int n = ++count_;
             const uint16_t target = route_(n);
-            if (target == 0) {
-                ::close(c);
-                continue;
-            }
-            int s = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(target);
-            if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-                ::close(s);
+            const int s = target == 0 ? -1 : loopback::Connect(target);
+            if (s < 0) {
                 ::close(c);
                 continue;
             }
