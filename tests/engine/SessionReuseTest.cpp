@@ -38,6 +38,18 @@ TEST_F(EngineTest, UploadsInARowShareOneSmtpSession) {
     EXPECT_GE(box.Files.IndexOf("\\dir\\small.txt"), 0);
 }
 
+TEST_F(EngineTest, AnSmtpSessionCarriesAtMostFiftyMails) {
+    TcpGate gate(static_cast<uint16_t>(servers_->smtpPort), [](int) { return true; });
+    TMailFolder& box = AddBox("Work");
+    box.SmtpPort = gate.Port();
+    for (int i = 1; i <= 51; ++i)
+        box.AddLocal("\\", MakeLocal("f" + std::to_string(i) + ".txt", std::to_string(i)), true);
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(gate.Connections(), 2); // many providers refuse more mails on one connection
+    EXPECT_TRUE(waits_.empty());
+    EXPECT_TRUE(WaitForMails(servers_->maildir1, 51, 20000));
+}
+
 TEST_F(EngineTest, ASessionTheServerEndedIsReplacedWithoutAFailedAttempt) {
     // The first connection goes to a server that takes one mail and then says goodbye
     // ("421") in the same packet as its "250"; the next ones go to the real server.
