@@ -57,8 +57,6 @@ void TMailThread::KeepSession(uint8_t kind) {
     KeptKey = PickedKey;
 }
 
-bool TMailThread::SessionKeptFor(uint8_t kind) const { return !KeptKey.empty() && KeptKind == kind; }
-
 void TMailThread::CloseKeptSession() {
     KeptKey.clear();
     SessionMails = 0;
@@ -126,7 +124,8 @@ bool TMailThread::ConnectReader(bool reuse) {
 }
 
 bool TMailThread::ConnectSmtp() {
-    if (SessionMails < kMaxSessionMails && Smtp.DidAuthenticate() && StillOpen(Smtp)) {
+    SmtpReused = SessionMails < kMaxSessionMails && Smtp.DidAuthenticate() && StillOpen(Smtp);
+    if (SmtpReused) {
         SetStatus("Connect...");
         SetStatus("Login...");
         ++SessionMails;

@@ -103,9 +103,12 @@ bool TMailThread::Download() {
     SetStatus("Locate mail should be downloaded");
     // A session kept from the last download has INBOX selected, and the message numbers
     // of the header list are still its own.
-    if (UseImap && !(reused && HeaderCacheValid && Imap4.ConnectionState() == TIdIMAP4::csSelected))
+    // The header list of the download before serves while nothing else was done between,
+    // on the same account.
+    const bool listKnown = HeaderCacheValid && HeaderCacheKey == PickedKey;
+    if (UseImap && !(reused && listKnown && Imap4.ConnectionState() == TIdIMAP4::csSelected))
         Imap4.SelectMailbox("INBOX");
-    if (!HeaderCacheValid) {
+    if (!listKnown) {
         // Subjects by message number - 1; an unread header keeps an empty slot.
         const int n = ReaderCount();
         HeaderCache.clear();
@@ -118,6 +121,7 @@ bool TMailThread::Download() {
             return true;
         });
         HeaderCacheValid = true;
+        HeaderCacheKey = PickedKey;
     }
     StartCounting();
     SetStatus("Download...");

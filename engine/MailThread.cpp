@@ -137,7 +137,9 @@ void TMailThread::Execute() {
                 bool alive = false;
                 Sync([&] {
                     alive = MailboxAlive();
-                    if (alive) Configure(*Mailbox);
+                    if (!alive) return;
+                    PickedKey = SessionKey(*Mailbox); // the settings may have changed since
+                    Configure(*Mailbox);
                 });
                 if (!alive) continue;
             }

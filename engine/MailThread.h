@@ -80,7 +80,13 @@ private:
     // providers refuse more mails on one connection than that.
     bool ConnectSmtp();
     static constexpr int kMaxSessionMails = 50;
-    int SessionMails = 0; // mails sent on the open SMTP session
+    int SessionMails = 0;    // mails sent on the open SMTP session
+    bool SmtpReused = false; // the last ConnectSmtp kept the open session
+    // Sends Message over the session ConnectSmtp opened, status text `sending`. A kept
+    // session that fails before the server took the mail's data (a provider's limit of
+    // mails a connection, an idle connection it dropped) ends that session, not the
+    // upload: the mail goes once more over a new one. False: no new session (cancelled).
+    bool SendMail(const std::string& sending);
     TIdTCPConnection& Reader();
     void DisconnectQuietly(TIdTCPConnection& client);
     // A session left open by an operation of this kind, for the next one of the same kind
@@ -89,7 +95,6 @@ private:
     // close it first.
     void KeepSession(uint8_t kind);
     void CloseKeptSession();
-    bool SessionKeptFor(uint8_t kind) const;
     // The open client can be used again: the server has said nothing since (a goodbye such
     // as "421" or a closed connection shows as input).
     static bool StillOpen(TIdTCPConnection& client);
@@ -183,6 +188,7 @@ private:
     // Subjects of the inbox by message number - 1; an unreadable header keeps an empty slot.
     std::vector<std::string> HeaderCache;
     bool HeaderCacheValid = false;
+    std::string HeaderCacheKey; // SessionKey of the mailbox the header list was read from
     std::unordered_map<std::string, TSubjectCache> SubjectCaches;
 
     // The kept session (KeepSession): for which operations and settings; empty key: none.

@@ -60,9 +60,7 @@ bool TMailThread::UploadEntry() {
             Position = 0;
             Maximum = 3072;
             Sync([this] { ReportProgress(); });
-            SetStatus("Sending 1 of 1...");
-            Smtp.SendMessage(Message);
-            result = true;
+            result = SendMail("Sending 1 of 1...");
         }
         SetStatus("");
     } else if (isLocalFile) {
@@ -72,6 +70,22 @@ bool TMailThread::UploadEntry() {
         UploadPath = AffectedPath(CurrentOp);
     }
     return result;
+}
+
+bool TMailThread::SendMail(const std::string& sending) {
+    SetStatus(sending);
+    const bool reused = SmtpReused;
+    try {
+        Smtp.SendMessage(Message);
+        return true;
+    } catch (const EIdException&) {
+        if (!reused || Smtp.DataSent()) throw;
+    }
+    DisconnectQuietly(Smtp);
+    if (!ConnectSmtp()) return false;
+    SetStatus(sending);
+    Smtp.SendMessage(Message);
+    return true;
 }
 
 bool TMailThread::UploadFile(const std::string& localPath, const std::string& entryPath) {
@@ -129,8 +143,7 @@ bool TMailThread::UploadFile(const std::string& localPath, const std::string& en
         Position = 0;
         Maximum = 3072;
         Sync([this] { ReportProgress(); });
-        SetStatus("Sending 1 of 1...");
-        Smtp.SendMessage(Message);
+        if (!SendMail("Sending 1 of 1...")) return false;
         SetStatus("");
         return true;
     }
@@ -151,8 +164,8 @@ bool TMailThread::UploadFile(const std::string& localPath, const std::string& en
         att.FileName = entryPath;
         if (!ConnectSmtp()) return false; // a missing part fails the upload
         StartCounting();
-        SetStatus("Sending " + std::to_string(i) + " of " + std::to_string(n) + "...");
-        Smtp.SendMessage(Message);
+        if (!SendMail("Sending " + std::to_string(i) + " of " + std::to_string(n) + "..."))
+            return false; // a missing part fails the upload
         SetStatus("");
         Message.ClearBody();
     }

@@ -628,8 +628,9 @@ void TIdIMAP4::FetchMessages(const std::vector<int>& numbers, TIdMessage& messag
   for (int n : numbers)
     if (n < 1) throw EIdException(kNumberError);
   std::size_t next = 0;  // the messages before this position were handed on
+  bool inOrder = true;   // false once the server answered a window out of order
   while (next < numbers.size()) {
-    const std::size_t w = std::min(kMessageWindow, numbers.size() - next);
+    const std::size_t w = inOrder ? std::min(kMessageWindow, numbers.size() - next) : 1;
     if (w == 1) {
       const int n = numbers[next++];
       if (!each(n, FetchMessage(n, message))) return;
@@ -695,7 +696,10 @@ void TIdIMAP4::FetchMessages(const std::vector<int>& numbers, TIdMessage& messag
         if (NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
             FindItem(line, "RFC822") != std::string::npos)
           for (std::size_t k = handed - next; k < w; ++k)
-            if (numbers[next + k] == number) skipped[k] = true;
+            if (numbers[next + k] == number) {
+              skipped[k] = true;
+              inOrder = false;  // the rest goes one message at a time
+            }
         SkipLiterals(line);
       }
     } catch (...) {

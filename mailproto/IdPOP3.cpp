@@ -255,7 +255,11 @@ void TIdPOP3::ReadMessageData(TIdMessage& message) {
       ReadTransfer body(*this);  // a second transfer, its count starting at 0 again
       while (NextDataLine(line)) parser.FeedLine(line);
     }
-  } catch (const EIdMessageException&) {
+  } catch (const EIdException&) {
+    throw;  // the connection itself failed
+  } catch (...) {
+    // The parser's error, or one of the consumer of the data (a full disk): the rest of
+    // the message is read and dropped so that the session stays in step.
     if (!ended) SkipDataLines();
     throw;
   }

@@ -128,11 +128,13 @@ void TIdSMTP::SendMessage(TIdMessage& message) {
   for (const auto& a : message.BccList) recipients.push_back(a.Address);
   const std::string sender = message.From.Empty() ? std::string() : message.From[0].Address;
 
+  FDataSent = false;
   SendCmd("RSET");
   SendCmd("MAIL FROM: <" + sender + ">", {250});
   try {
     for (const std::string& r : recipients) SendCmd("RCPT TO:<" + r + ">", {250, 251});
     SendCmd("DATA", {354});
+    FDataSent = true;
     // The mail's last bytes and the "." that ends it go out together.
     HoldShortSegments(true);
     SendBody(message);

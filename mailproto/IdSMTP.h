@@ -39,6 +39,9 @@ public:
   void SendMessage(TIdMessage& message);
 
   bool DidAuthenticate() const { return FDidAuthenticate; }
+  // The last SendMessage got as far as the mail's data (the server accepted DATA): when it
+  // failed after that, the mail may still have reached the server.
+  bool DataSent() const { return FDataSent; }
   // Lines of the last EHLO reply except the first.
   const std::vector<std::string>& Capabilities() const { return FCapabilities; }
   // The name sent with EHLO/HELO: HeloName, else the local host name.
@@ -54,4 +57,5 @@ private:
 
   std::vector<std::string> FCapabilities;
   bool FDidAuthenticate = false;
+  bool FDataSent = false;
 };

@@ -86,6 +86,70 @@ TEST_F(EngineTest, ASessionTheServerEndedIsReplacedWithoutAFailedAttempt) {
     EXPECT_LT(box.Files.IndexOf("\\first.txt"), 0); // it went to the fake server
 }
 
+TEST_F(EngineTest, AKeptSessionServesOnlyTheSameSettings) {
+    const auto smtp = static_cast<uint16_t>(servers_->smtpPort);
+    TcpGate gateA(smtp, [](int) { return true; }), gateB(smtp, [](int) { return true; }),
+        gateC(smtp, [](int) { return true; });
+    TMailFolder& a = AddBox("A");
+    TMailFolder& b = AddBox("B", {.second = 1});
+    a.SmtpPort = gateA.Port();
+    b.SmtpPort = gateB.Port();
+    // Another mailbox next: a session of its own.
+    a.AddLocal("\\", MakeLocal("a1.txt", "a1"), true);
+    a.AddLocal("\\", MakeLocal("a2.txt", "a2"), true);
+    b.AddLocal("\\", MakeLocal("b1.txt", "b1"), true);
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(gateA.Connections(), 1);
+    EXPECT_EQ(gateB.Connections(), 1);
+    // Settings changed between two uploads in a row: the second one connects anew.
+    folders_->OnOperationFinished = [&](TMailFolder* m, const TExOp&, bool) {
+        if (m == &a) a.SmtpPort = gateC.Port();
+    };
+    a.AddLocal("\\", MakeLocal("a3.txt", "a3"), true);
+    a.AddLocal("\\", MakeLocal("a4.txt", "a4"), true);
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(gateA.Connections(), 2);
+    EXPECT_EQ(gateC.Connections(), 1);
+    EXPECT_TRUE(waits_.empty());
+    EXPECT_TRUE(WaitForMails(servers_->maildir1, 4, 20000));
+    EXPECT_TRUE(WaitForMails(servers_->maildir2, 1, 20000));
+}
+
+TEST_F(EngineTest, AMailAKeptSessionRefusesGoesOutOnANewOne) {
+    // A provider's limit of mails a connection: the second mail's MAIL FROM is refused
+    // and the connection closed.
+    fake::FakeServer limited;
+    limited.SendLine("220 fake ESMTP")
+        .Reply("EHLO *", "250-fake\r\n250 AUTH LOGIN")
+        .Reply("AUTH LOGIN", "334 VXNlcm5hbWU6")
+        .Reply("*", "334 UGFzc3dvcmQ6")
+        .Reply("*", "235 2.7.0 ok")
+        .Reply("RSET", "250 ok")
+        .Reply("MAIL FROM*", "250 ok")
+        .Reply("RCPT TO*", "250 ok")
+        .Reply("DATA", "354 go on")
+        .ReadUntil(".")
+        .SendLine("250 ok")
+        .Reply("RSET", "250 ok")
+        .Reply("MAIL FROM*", "421 4.7.0 fake: too many mails on one connection")
+        .Close();
+    limited.Start();
+    const auto real = static_cast<uint16_t>(servers_->smtpPort);
+    TcpGate gate([&](int n) { return n == 1 ? limited.Port() : real; });
+    TMailFolder& box = AddBox("Work");
+    box.SmtpPort = gate.Port();
+    const size_t P = PartSizeFor(box.MaxAttachSize);
+    const std::string two = Random(P + 9, 31);
+    box.AddLocal("\\", MakeLocal("two.bin", two), true); // part 1 to the fake, part 2 resent
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_TRUE(limited.WaitDone(5000));
+    EXPECT_EQ(limited.Error(), "");
+    EXPECT_TRUE(waits_.empty()); // no attempt failed
+    EXPECT_EQ(gate.Connections(), 2);
+    ASSERT_TRUE(WaitForMails(servers_->maildir1, 1, 20000));
+    EXPECT_EQ(CountMails(servers_->maildir1), 1); // part 2, sent once
+}
+
 namespace {
 // Stores three files, refreshes, then downloads them one by one through a gate in front of
 // the reader's server: one connection for the refresh, one for all three downloads.
