@@ -99,6 +99,21 @@ TEST(Base64Test, DecoderFollowsTheRulesWhateverTheNoiseAndThePieces) {
         dec.Finish();
         ASSERT_TRUE(back == ReferenceDecode(text)) << "round " << round;
     }
+    // Long runs without a line end (a single-line sender), in odd pieces: the decoder's
+    // bulk path fills and flushes its buffers many times over.
+    std::string data(200000, '\0');
+    for (char& c : data) c = static_cast<char>(gen());
+    const std::string text = Base64Encode(data);
+    std::string back;
+    TStringSink sink(back);
+    TBase64Decoder dec(sink);
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t piece = 1 + gen() % 20000;
+        dec.Feed(std::string_view(text).substr(i, piece));
+        i += piece;
+    }
+    dec.Finish();
+    EXPECT_TRUE(back == data);
 }
 
 TEST(Base64Test, SingleLineForms) {
