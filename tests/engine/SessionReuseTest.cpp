@@ -200,3 +200,33 @@ void DownloadsShareOneSession(EngineTest& t, bool imap) {
 
 TEST_F(EngineTest, DownloadsInARowShareOneSessionOverPop3) { DownloadsShareOneSession(*this, false); }
 TEST_F(EngineTest, DownloadsInARowShareOneSessionOverImap4) { DownloadsShareOneSession(*this, true); }
+
+TEST_F(EngineTest, AReaderSessionTheServerEndedIsReplacedWithoutAFailedAttempt) {
+    for (bool imap : {false, true}) {
+        SCOPED_TRACE(imap ? "IMAP4" : "POP3");
+        ClearMailbox(servers_->maildir1);
+        const auto port = static_cast<uint16_t>(imap ? servers_->imapPort : servers_->pop3Port);
+        TcpGate gate(port, [](int) { return true; });
+        config_.ImapPort = gate.Port();
+        TMailFolder& box = AddBox(imap ? "I" : "P", {.imap = imap});
+        if (!imap) box.PopPort = gate.Port();
+        box.AddLocal("\\", MakeLocal("one.txt", "one"), true);
+        box.AddLocal("\\", MakeLocal("two.txt", "two"), true);
+        ASSERT_TRUE(RunUntilIdle());
+        ASSERT_TRUE(WaitForMails(servers_->maildir1, 2, 20000));
+        box.QueueRefresh();
+        ASSERT_TRUE(RunUntilIdle());
+        // The server ends the session kept after the first download.
+        folders_->OnOperationFinished = [&](TMailFolder*, const TExOp& op, bool) {
+            if (op.Kind == opDownload && op.Name == "\\one.txt") gate.CutAll();
+        };
+        box.DownloadItem("\\", "one.txt", -1);
+        box.DownloadItem("\\", "two.txt", -1);
+        ASSERT_TRUE(RunUntilIdle());
+        folders_->OnOperationFinished = nullptr;
+        EXPECT_EQ(ReadFile(box.CachePathOf("\\two.txt")), "two");
+        EXPECT_EQ(gate.Connections(), 3); // refresh, first download, second download
+        EXPECT_TRUE(waits_.empty());
+        Stop(); // the next round's mailbox reads the engine settings afresh
+    }
+}

@@ -6,6 +6,7 @@
 // every connection once the client sent that many bytes through it.
 #include "LoopbackSockets.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -33,6 +34,11 @@ public:
     }
     uint16_t Port() const { return port_; }
     void CutAfter(size_t clientBytes) { cut_ = clientBytes; }
+    // Ends every connection open now, as a server that closes its idle connections.
+    void CutAll() {
+        std::lock_guard<std::mutex> lock(liveMutex_);
+        for (int fd : live_) ::shutdown(fd, SHUT_RDWR);
+    }
     int Connections() const { return count_; }
     int Open() const { return open_; } // forwarded connections not yet closed
 
@@ -49,6 +55,10 @@ private:
                 continue;
             }
             ++open_;
+            {
+                std::lock_guard<std::mutex> lock(liveMutex_);
+                live_.insert(live_.end(), {c, s});
+            }
             pumps_.emplace_back([this, c, s] { Pump(c, s); });
         }
     }
@@ -85,6 +95,12 @@ private:
             }
             if (done) break;
         }
+        {
+            std::lock_guard<std::mutex> lock(liveMutex_);
+            live_.erase(std::remove_if(live_.begin(), live_.end(),
+                                       [&](int fd) { return fd == a || fd == b; }),
+                        live_.end());
+        }
         ::close(a);
         ::close(b);
         --open_;
@@ -99,4 +115,6 @@ private:
     std::atomic<int> open_{0};
     std::thread accept_;
     std::vector<std::thread> pumps_;
+    std::mutex liveMutex_;
+    std::vector<int> live_; // the sockets of the connections open now
 };
