@@ -9,6 +9,23 @@
 #include <map>
 
 
+namespace {
+// A scripted SMTP server's dialogue up to the end of one mail's data: greeting, EHLO
+// offering AUTH LOGIN, the login, and one mail up to its final ".".
+fake::FakeServer& OneMailTaken(fake::FakeServer& srv) {
+    return srv.SendLine("220 fake ESMTP")
+        .Reply("EHLO *", "250-fake\r\n250 AUTH LOGIN")
+        .Reply("AUTH LOGIN", "334 VXNlcm5hbWU6")
+        .Reply("*", "334 UGFzc3dvcmQ6")
+        .Reply("*", "235 2.7.0 ok")
+        .Reply("RSET", "250 ok")
+        .Reply("MAIL FROM*", "250 ok")
+        .Reply("RCPT TO*", "250 ok")
+        .Reply("DATA", "354 go on")
+        .ReadUntil(".");
+}
+} // namespace
+
 TEST_F(EngineTest, UploadsInARowShareOneSmtpSession) {
     TcpGate gate(static_cast<uint16_t>(servers_->smtpPort), [](int) { return true; });
     TMailFolder& box = AddBox("Work");
@@ -54,16 +71,7 @@ TEST_F(EngineTest, ASessionTheServerEndedIsReplacedWithoutAFailedAttempt) {
     // The first connection goes to a server that takes one mail and then says goodbye
     // ("421") in the same packet as its "250"; the next ones go to the real server.
     fake::FakeServer goodbye;
-    goodbye.SendLine("220 fake ESMTP")
-        .Reply("EHLO *", "250-fake\r\n250 AUTH LOGIN")
-        .Reply("AUTH LOGIN", "334 VXNlcm5hbWU6")
-        .Reply("*", "334 UGFzc3dvcmQ6")
-        .Reply("*", "235 2.7.0 ok")
-        .Reply("RSET", "250 ok")
-        .Reply("MAIL FROM*", "250 ok")
-        .Reply("RCPT TO*", "250 ok")
-        .Reply("DATA", "354 go on")
-        .ReadUntil(".")
+    OneMailTaken(goodbye)
         .Send("250 ok\r\n421 4.4.2 fake: closing the connection\r\n")
         .Close();
     goodbye.Start();
@@ -119,16 +127,7 @@ TEST_F(EngineTest, AMailAKeptSessionRefusesGoesOutOnANewOne) {
     // A provider's limit of mails a connection: the second mail's MAIL FROM is refused
     // and the connection closed.
     fake::FakeServer limited;
-    limited.SendLine("220 fake ESMTP")
-        .Reply("EHLO *", "250-fake\r\n250 AUTH LOGIN")
-        .Reply("AUTH LOGIN", "334 VXNlcm5hbWU6")
-        .Reply("*", "334 UGFzc3dvcmQ6")
-        .Reply("*", "235 2.7.0 ok")
-        .Reply("RSET", "250 ok")
-        .Reply("MAIL FROM*", "250 ok")
-        .Reply("RCPT TO*", "250 ok")
-        .Reply("DATA", "354 go on")
-        .ReadUntil(".")
+    OneMailTaken(limited)
         .SendLine("250 ok")
         .Reply("RSET", "250 ok")
         .Reply("MAIL FROM*", "421 4.7.0 fake: too many mails on one connection")

@@ -74,6 +74,20 @@ std::string ReferenceDecode(const std::string& text) {
     return out;
 }
 
+// Streaming decode of text fed in random pieces of 1 .. maxPiece characters.
+std::string DecodeInPieces(const std::string& text, std::mt19937& gen, std::size_t maxPiece) {
+    std::string back;
+    TStringSink sink(back);
+    TBase64Decoder dec(sink);
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t piece = 1 + gen() % maxPiece;
+        dec.Feed(std::string_view(text).substr(i, piece));
+        i += piece;
+    }
+    dec.Finish();
+    return back;
+}
+
 TEST(Base64Test, DecoderFollowsTheRulesWhateverTheNoiseAndThePieces) {
     std::mt19937 gen(7);
     for (int round = 0; round < 200; ++round) {
@@ -88,32 +102,13 @@ TEST(Base64Test, DecoderFollowsTheRulesWhateverTheNoiseAndThePieces) {
             text.insert(gen() % text.size(), 1, junk[gen() % (sizeof junk - 1)]);
         }
         if (gen() % 10 == 0 && !text.empty()) text.insert(gen() % text.size(), 1, '=');
-        std::string back;
-        TStringSink sink(back);
-        TBase64Decoder dec(sink);
-        for (std::size_t i = 0; i < text.size();) {
-            const std::size_t piece = 1 + gen() % 9000;
-            dec.Feed(std::string_view(text).substr(i, piece));
-            i += piece;
-        }
-        dec.Finish();
-        ASSERT_TRUE(back == ReferenceDecode(text)) << "round " << round;
+        ASSERT_TRUE(DecodeInPieces(text, gen, 9000) == ReferenceDecode(text)) << "round " << round;
     }
     // Long runs without a line end (a single-line sender), in odd pieces: the decoder's
     // bulk path fills and flushes its buffers many times over.
     std::string data(200000, '\0');
     for (char& c : data) c = static_cast<char>(gen());
-    const std::string text = Base64Encode(data);
-    std::string back;
-    TStringSink sink(back);
-    TBase64Decoder dec(sink);
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t piece = 1 + gen() % 20000;
-        dec.Feed(std::string_view(text).substr(i, piece));
-        i += piece;
-    }
-    dec.Finish();
-    EXPECT_TRUE(back == data);
+    EXPECT_TRUE(DecodeInPieces(Base64Encode(data), gen, 20000) == data);
 }
 
 TEST(Base64Test, SingleLineForms) {
