@@ -59,7 +59,7 @@ sample=$work/sample
 mkdir -p "$sample/notes" "$sample/photos" "$sample/empty folder"
 printf 'Tavrel keeps these files as mails in the account.\n' >"$sample/README.txt"
 : >"$sample/notes/empty.txt"
-printf 'buy milk\nwrite the report\n' >"$sample/notes/todo.txt"
+printf 'Minutes of the weekly meeting\nAll stored files came back intact.\n' >"$sample/notes/minutes.txt"
 seq 1 20000 | sed 's/.*/&,value &/' >"$sample/data.csv"
 head -c 150000 /dev/urandom >"$sample/photos/holiday.jpg"
 (cd "$work" && find sample | sort | sed 's/^/  /')
