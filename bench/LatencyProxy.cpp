@@ -10,6 +10,8 @@
 // runs until SIGTERM/SIGINT or --max-seconds (default 14400) and serves any number of
 // connections at once in one thread (poll). A peer's half-close is passed on after the
 // data before it; a reset closes both sides.
+#include "LoopbackSockets.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -72,16 +74,8 @@ void NoDelay(int fd) {
 }
 
 int ConnectTarget(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = loopback::Connect(port);
     if (fd < 0) return -1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
     NoDelay(fd);
     NonBlocking(fd);
     return fd;
@@ -170,9 +164,7 @@ int main(int argc, char** argv) {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in addr = loopback::Address(0);
         socklen_t len = sizeof addr;
         if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
             ::listen(fd, 64) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {

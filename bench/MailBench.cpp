@@ -120,12 +120,6 @@ long PeakKib() {
     return ru.ru_maxrss;
 }
 
-std::string UpperAscii(std::string s) {
-    for (auto& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return s;
-}
-
 int CountMaildir(const std::string& maildir) {
     int n = 0;
     for (const char* sub : {"new", "cur"}) {
@@ -163,7 +157,7 @@ public:
         config_.ImapHost = a.Get("host", "127.0.0.1");
         config_.ImapPort = static_cast<uint16_t>(a.Num("imap-port", 143));
         const std::string addr = a.Get("address");
-        config_.ImapDomain = UpperAscii(addr.substr(addr.find('@') + 1));
+        config_.ImapDomain = addr.substr(addr.find('@') + 1);
         folders_ = std::make_unique<TMailFolders>(
             [this](TMailFolder* m, int32_t pos, int32_t max) {
                 if (!m) return;

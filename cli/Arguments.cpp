@@ -1,11 +1,14 @@
 #include "Arguments.h"
 
+#include "Commands.h"
+
 #include <algorithm>
 
 namespace {
 // What a command accepts: its options with a value, its flags, and how many operands.
 struct TCommandSpec {
     const char* name;
+    int (*run)(TCliContext&);
     std::vector<std::string> valueOptions;
     std::vector<std::string> flagOptions;
     size_t minOperands;
@@ -26,17 +29,17 @@ std::vector<std::string> With(std::vector<std::string> v, const std::string& ext
 
 const std::vector<TCommandSpec>& Commands() {
     static const std::vector<TCommandSpec> specs = {
-        {"boxes", {}, {}, 0, 0, ""},
-        {"add-box", BoxValues, BoxFlags, 1, 1, "ALIAS"},
-        {"edit-box", With(BoxValues, "--alias"), BoxFlags, 1, 1, "ALIAS"},
-        {"rm-box", {}, {}, 1, 1, "ALIAS"},
-        {"ls", {}, {"-R", "-l"}, 1, 2, "BOX [PATH]"},
-        {"put", {"--to"}, {}, 2, SIZE_MAX, "BOX LOCAL..."},
-        {"mkdir", {}, {}, 2, 2, "BOX PATH"},
-        {"rm", {}, {}, 2, SIZE_MAX, "BOX PATH..."},
-        {"get", {"--to"}, {}, 2, SIZE_MAX, "BOX PATH..."},
-        {"find", {}, {}, 2, 2, "BOX TEXT"},
-        {"info", {}, {}, 1, 2, "BOX [PATH]"},
+        {"boxes", CmdBoxes, {}, {}, 0, 0, ""},
+        {"add-box", CmdAddBox, BoxValues, BoxFlags, 1, 1, "ALIAS"},
+        {"edit-box", CmdEditBox, With(BoxValues, "--alias"), BoxFlags, 1, 1, "ALIAS"},
+        {"rm-box", CmdRmBox, {}, {}, 1, 1, "ALIAS"},
+        {"ls", CmdLs, {}, {"-R", "-l"}, 1, 2, "BOX [PATH]"},
+        {"put", CmdPut, {"--to"}, {}, 2, SIZE_MAX, "BOX LOCAL..."},
+        {"mkdir", CmdMkdir, {}, {}, 2, 2, "BOX PATH"},
+        {"rm", CmdRm, {}, {}, 2, SIZE_MAX, "BOX PATH..."},
+        {"get", CmdGet, {"--to"}, {}, 2, SIZE_MAX, "BOX PATH..."},
+        {"find", CmdFind, {}, {}, 2, 2, "BOX TEXT"},
+        {"info", CmdInfo, {}, {}, 1, 2, "BOX [PATH]"},
     };
     return specs;
 }
@@ -185,6 +188,7 @@ bool ParseArguments(const std::vector<std::string>& argv, TCliArgs& out, std::st
         error = "unknown command \"" + out.command + "\"";
         return false;
     }
+    out.run = spec->run;
     out.operands.assign(positional.begin() + 1, positional.end());
     for (auto& [name, value] : options) {
         bool isValue = Contains(spec->valueOptions, name);

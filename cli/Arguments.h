@@ -15,6 +15,8 @@ enum : int {
 // How questions of the model and the worker are answered.
 enum class TAnswerMode { Ask, Yes, No };
 
+struct TCliContext;
+
 // The parsed command line: global options, the command, its operands and options.
 struct TCliArgs {
     std::string home;
@@ -24,6 +26,7 @@ struct TCliArgs {
     bool version = false;
 
     std::string command;
+    int (*run)(TCliContext&) = nullptr; // the command's handler (Commands.h)
     std::vector<std::string> operands;
     std::map<std::string, std::string> values; // "--address" -> "a@b.c"
     std::set<std::string> flags;               // "--smtp-ssl", "-R"

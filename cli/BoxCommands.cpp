@@ -15,18 +15,6 @@
 #include <optional>
 
 namespace {
-std::string UpperAscii(std::string s) {
-    for (auto& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return s;
-}
-
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 std::string SizeSetting(uint32_t bytes) {
     if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
     return std::to_string(bytes) + " bytes";
@@ -45,7 +33,7 @@ bool SplitHostPort(const std::string& option, const std::string& value, THostPor
                    std::string& error) {
     size_t colon = value.rfind(':');
     out.host = colon == std::string::npos ? value : value.substr(0, colon);
-    if (colon != std::string::npos) out.port = Trim(value.substr(colon + 1));
+    if (colon != std::string::npos) out.port = TrimBlanks(value.substr(colon + 1));
     if (out.host.find_first_not_of(" \t") == std::string::npos) {
         error = option + ": a host name is needed (HOST or HOST:PORT)";
         return false;
@@ -120,8 +108,8 @@ public:
             d.edtPopServer = pop_.host;
             if (pop_.port) d.edtPOPPort = *pop_.port;
         }
-        if (args_.Has("--capacity-mib")) d.edtMailBox = Trim(args_.Value("--capacity-mib"));
-        if (args_.Has("--max-attach-mib")) d.edtAttach = Trim(args_.Value("--max-attach-mib"));
+        if (args_.Has("--capacity-mib")) d.edtMailBox = TrimBlanks(args_.Value("--capacity-mib"));
+        if (args_.Has("--max-attach-mib")) d.edtAttach = TrimBlanks(args_.Value("--max-attach-mib"));
         if (attachBytes_) d.edtAttach = std::to_string(*attachBytes_ >> 20);
 
         TPropCheck check = ValidatePropDialog(d);
@@ -210,18 +198,14 @@ int EditBox(TCliContext& c, bool isNew) {
     struct TRunnerReset {
         ~TRunnerReset() { SetMailPropRunner(nullptr); }
     } reset;
-    try {
-        bool ok = isNew ? folders.AddFolder() : box->EditProperties();
-        if (!ok) {
-            c.printer.Line("tavrel-cli: " + editor.error);
-            return exUsage;
-        }
-        if (isNew) box = &folders.Items(folders.Count() - 1);
-        if (editor.FixSizes(*box, oldCapacity, oldAttach)) folders.Save();
-    } catch (const std::exception& e) {
-        c.printer.Line(std::string("tavrel-cli: ") + e.what());
-        return exFailed;
+    // An error of the collection (Data.bin cannot be written) is reported by main.
+    bool ok = isNew ? folders.AddFolder() : box->EditProperties();
+    if (!ok) {
+        c.printer.Line("tavrel-cli: " + editor.error);
+        return exUsage;
     }
+    if (isNew) box = &folders.Items(folders.Count() - 1);
+    if (editor.FixSizes(*box, oldCapacity, oldAttach)) folders.Save();
     c.printer.Line(std::string(isNew ? "Added" : "Changed") + " mailbox \"" + box->Alias + "\"");
     return session.Status();
 }
@@ -246,7 +230,7 @@ int CmdBoxes(TCliContext& c) {
                                   (m.SmtpAuth ? ", authentication" : "")},
             {"  POP3 server", ServerText(m.PopServer, m.PopPort, m.PopSsl)},
         };
-        if (UpperAscii(m.Account).find("@" + UpperAscii(config.ImapDomain)) != std::string::npos)
+        if (ReadsOverImap(config, m.Account))
             f.push_back({"  Reads over IMAP4",
                          ServerText(config.ImapHost, config.ImapPort, m.PopSsl)});
         f.push_back({"  Account", m.Account});
@@ -267,12 +251,7 @@ int CmdRmBox(TCliContext& c) {
     TMailFolder* box = session.FindBox(c.args.operands.at(0));
     if (!box) return exUsage;
     const std::string alias = box->Alias;
-    try {
-        session.Folders().DeleteFolder(session.Folders().IndexOf(box));
-    } catch (const std::exception& e) {
-        c.printer.Line(std::string("tavrel-cli: ") + e.what());
-        return exFailed;
-    }
+    session.Folders().DeleteFolder(session.Folders().IndexOf(box));
     c.printer.Line("Removed mailbox \"" + alias + "\"; its stored mails stay on the server.");
     return exOk;
 }

@@ -88,14 +88,8 @@ bool FindAll(TCliContext& c, TMailFolder& box, const std::vector<std::string>& p
 
 // Parent folder path and name as DeleteItem and DownloadItem take them.
 void SplitEntry(const std::string& path, std::string& parent, std::string& name) {
-    if (path.back() == '\\') {
-        parent = ParentPath(path);
-        name = LastPathPart(path);
-    } else {
-        size_t p = path.rfind('\\');
-        parent = path.substr(0, p + 1);
-        name = path.substr(p + 1);
-    }
+    parent = ParentPath(path);
+    name = path.substr(parent.size()); // a folder's name keeps its closing backslash
 }
 
 void ListOne(TMailFolder& box, const std::string& folder, bool longForm, bool recursive,
@@ -177,8 +171,7 @@ int CmdPut(TCliContext& c) {
         o.box->AddLocal(target.path, local, true);
         refused += o.session.ErrorBoxes() - before;
     }
-    if (!o.session.RunUntilIdle()) return exInterrupted;
-    return o.session.Status(refused);
+    return o.session.Finish(refused);
 }
 
 int CmdMkdir(TCliContext& c) {
@@ -188,8 +181,8 @@ int CmdMkdir(TCliContext& c) {
     TOpenBox o(c);
     if (!o.box) return o.status;
     const std::string& p = paths[0];
-    std::string parent = p.substr(0, p.rfind('\\') + 1);
-    std::string name = p.substr(p.rfind('\\') + 1);
+    std::string parent, name;
+    SplitEntry(p, parent, name);
     TEntryRef ref;
     if (!FindEntry(*o.box, parent.size() > 1 ? parent.substr(0, parent.size() - 1) : parent, ref) ||
         !ref.isFolder)
@@ -198,8 +191,7 @@ int CmdMkdir(TCliContext& c) {
         return Usage(c, Shown(ref.path) + " exists already in mailbox \"" + o.box->Alias + "\"");
     if (!o.box->NewFolder(parent, name))
         return Usage(c, p + " exists already in mailbox \"" + o.box->Alias + "\"");
-    if (!o.session.RunUntilIdle()) return exInterrupted;
-    return o.session.Status();
+    return o.session.Finish();
 }
 
 int CmdRm(TCliContext& c) {
@@ -225,8 +217,7 @@ int CmdRm(TCliContext& c) {
         SplitEntry(refs[i].path, parent, name);
         o.box->DeleteItem(parent, name, true);
     }
-    if (!o.session.RunUntilIdle()) return exInterrupted;
-    return o.session.Status();
+    return o.session.Finish();
 }
 
 int CmdGet(TCliContext& c) {
@@ -271,8 +262,7 @@ int CmdGet(TCliContext& c) {
         o.box->PendingDrags->AddDrag(r.path, target);
         ++queued;
     }
-    if (!o.session.RunUntilIdle()) return exInterrupted;
-    int status = o.session.Status();
+    int status = o.session.Finish();
     if (status == exOk && queued > 0)
         c.printer.Line("Fetched " + std::to_string(queued) + (queued == 1 ? " item" : " items") +
                        " into " + target);
@@ -280,10 +270,8 @@ int CmdGet(TCliContext& c) {
 }
 
 int CmdFind(TCliContext& c) {
-    std::string text = c.args.operands.at(1);
-    size_t b = text.find_first_not_of(" \t");
-    if (b == std::string::npos) return Usage(c, "find needs a text to look for");
-    text = text.substr(b, text.find_last_not_of(" \t") - b + 1);
+    const std::string text = TrimBlanks(c.args.operands.at(1));
+    if (text.empty()) return Usage(c, "find needs a text to look for");
     TOpenBox o(c);
     if (!o.box) return o.status;
     std::vector<TSearchHit> hits = SearchEntries(o.box->Files, o.box->Alias, text,

@@ -143,6 +143,11 @@ int TCliSession::Status(size_t inputErrorBoxes) const {
     return inputErrorBoxes > 0 ? exUsage : exOk;
 }
 
+int TCliSession::Finish(size_t inputErrorBoxes) {
+    RunUntilIdle();
+    return Status(inputErrorBoxes);
+}
+
 bool NormalizeMailboxPath(const std::string& arg, std::string& path) {
     std::string p = arg;
     for (auto& c : p)

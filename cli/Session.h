@@ -49,6 +49,8 @@ public:
     // The exit status for what happened so far: interrupted, 1 after a failed operation or
     // an error box beyond the first `inputErrorBoxes` (those refused input: status 2).
     int Status(size_t inputErrorBoxes = 0) const;
+    // RunUntilIdle, then Status.
+    int Finish(size_t inputErrorBoxes = 0);
 
 private:
     void Finished(TMailFolder* box, const TExOp& op, bool success);

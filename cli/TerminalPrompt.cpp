@@ -1,6 +1,7 @@
 #include "TerminalPrompt.h"
 
 #include "ProgressPrinter.h"
+#include "TextUtil.h"
 
 #include <cerrno>
 #include <termios.h>
@@ -45,17 +46,7 @@ const char* AnswerName(int answer) {
     }
 }
 
-std::string Lower(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
 
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
 } // namespace
 
 TTerminalPrompt::TTerminalPrompt(TAnswerMode mode, bool passwordFromStdin, bool interactive,
@@ -140,7 +131,7 @@ int TTerminalPrompt::MessageBox(const std::string& text, const std::string& capt
             printer_.Line(std::string("-> ") + AnswerName(answer) + " (end of input)");
             return answer;
         }
-        std::string typed = Lower(Trim(*line));
+        std::string typed = LowerAscii(TrimBlanks(*line));
         for (const auto& c : choices)
             if (!typed.empty() && (typed == c.label || typed == std::string(c.keys)))
                 return c.answer;

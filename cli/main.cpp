@@ -33,21 +33,6 @@ void InstallSignals() {
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
-int RunCommand(TCliContext& c) {
-    const std::string& cmd = c.args.command;
-    if (cmd == "boxes") return CmdBoxes(c);
-    if (cmd == "add-box") return CmdAddBox(c);
-    if (cmd == "edit-box") return CmdEditBox(c);
-    if (cmd == "rm-box") return CmdRmBox(c);
-    if (cmd == "ls") return CmdLs(c);
-    if (cmd == "put") return CmdPut(c);
-    if (cmd == "mkdir") return CmdMkdir(c);
-    if (cmd == "rm") return CmdRm(c);
-    if (cmd == "get") return CmdGet(c);
-    if (cmd == "find") return CmdFind(c);
-    if (cmd == "info") return CmdInfo(c);
-    return exUsage;
-}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -69,13 +54,12 @@ int main(int argc, char** argv) {
     if (!args.home.empty()) {
         std::error_code ec;
         std::string home = std::filesystem::absolute(args.home, ec).lexically_normal().string();
-        std::filesystem::create_directories(home, ec);
+        SetAppDir(home); // creates the folder
         if (!std::filesystem::is_directory(home, ec) || ::access(home.c_str(), W_OK) != 0) {
             std::fprintf(stderr, "tavrel-cli: --home: \"%s\" is not a folder that can be used\n",
                          args.home.c_str());
             return exUsage;
         }
-        SetAppDir(home);
     } else {
         InitAppDir();
     }
@@ -89,7 +73,7 @@ int main(int argc, char** argv) {
     TCliContext context{args, printer, prompt};
     int status = exFailed;
     try {
-        status = RunCommand(context);
+        status = args.run(context);
     } catch (const std::exception& e) {
         printer.Line(std::string("tavrel-cli: ") + e.what());
         status = exFailed;

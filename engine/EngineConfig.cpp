@@ -1,6 +1,7 @@
 #include "EngineConfig.h"
 
 #include "IniFile.h"
+#include "TextUtil.h"
 
 TEngineConfig LoadEngineConfig(const TIniFile& ini) {
     TEngineConfig c;
@@ -11,4 +12,8 @@ TEngineConfig LoadEngineConfig(const TIniFile& ini) {
     c.VerifyPeer = ini.ReadBool("TLS", "VerifyPeer", true);
     c.CaFile = ini.ReadString("TLS", "CaFile", "");
     return c;
+}
+
+bool ReadsOverImap(const TEngineConfig& config, const std::string& account) {
+    return LowerAscii(account).find('@' + LowerAscii(config.ImapDomain)) != std::string::npos;
 }

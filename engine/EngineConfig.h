@@ -23,3 +23,7 @@ struct TEngineConfig {
 
 // Reads section "IMAP" (Domain, Host, Port) and "TLS" (VerifyPeer, CaFile) of Tavrel.ini.
 TEngineConfig LoadEngineConfig(const TIniFile& ini);
+
+// True when the account is read over IMAP4 (ImapHost/ImapPort) instead of its POP3 server:
+// it holds "@" + ImapDomain, case ignored.
+bool ReadsOverImap(const TEngineConfig& config, const std::string& account);

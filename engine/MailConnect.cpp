@@ -8,12 +8,6 @@
 #include "TextUtil.h"
 
 namespace {
-std::string UpperAscii(std::string s) {
-    for (auto& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return s;
-}
-
 // Host, port and credentials first; then TLS: the handler is attached before implicit TLS
 // is switched on, and removed only after it is switched off. Switching moves the port
 // between the protocol's plain and implicit-TLS ports.
@@ -72,8 +66,7 @@ void TMailThread::Configure(TMailFolder& m) {
     BoxMaxAttachSize = m.MaxAttachSize;
     MailRootDir = Owner.MailRootDir;
     Message.AttachmentTempDirectory = MailRootDir; // fetched attachments stay in the cache
-    const std::string imapSuffix = '@' + UpperAscii(config_.ImapDomain);
-    UseImap = UpperAscii(m.Account).find(imapSuffix) != std::string::npos;
+    UseImap = ReadsOverImap(config_, m.Account);
     // A client still open belongs to the kept session, made with these same settings.
     if (Smtp.Connected() || Pop3.Connected() || Imap4.Connected()) return;
     if (UseImap) {

@@ -11,12 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 const char* ActionText(const TExFile& e) {
     switch (e.State) {
     case fsSending: return "Sending";
@@ -67,7 +61,7 @@ bool TMailFolder::IsLocal(const std::string& mailboxPath) {
 }
 
 void TMailFolder::ListFolder(IFileView* view, IAddressBox* address, const std::string& path) {
-    std::string p = Trim(path);
+    std::string p = TrimBlanks(path);
     if (!p.empty()) {
         if (p.back() != '\\') p += '\\';
         if (p != "\\" && Files.IndexOf(p) < 0) return;
@@ -104,7 +98,7 @@ void TMailFolder::ListFolder(IFileView* view, IAddressBox* address, const std::s
         bool direct = e.IsFolder ? slash == rest.size() - 1 : slash == std::string::npos;
         if (direct) {
             std::string name = e.IsFolder ? rest.substr(0, rest.size() - 1) : rest;
-            if (!Trim(name).empty()) children.push_back({i, name});
+            if (!TrimBlanks(name).empty()) children.push_back({i, name});
         }
         if (slash == std::string::npos) continue;
         std::string key = LowerAscii(rest.substr(0, slash));

@@ -25,9 +25,7 @@ std::string CreatedText(TDateTime dt) {
 
 // The dialog's checks accept blanks around a number, so they are skipped here as well.
 int64_t ToInt(const std::string& text) {
-    size_t b = text.find_first_not_of(" \t");
-    size_t e = text.find_last_not_of(" \t");
-    std::string t = b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
+    const std::string t = TrimBlanks(text);
     size_t used = 0;
     long long v = 0;
     try {

@@ -3,15 +3,9 @@
 #include "TextUtil.h"
 
 namespace {
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 // An integer as the dialog accepts it: optional sign, digits, within 32 bits.
 bool IsInteger(const std::string& text) {
-    std::string t = Trim(text);
+    std::string t = TrimBlanks(text);
     size_t i = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? 1 : 0;
     if (i == t.size() || t.size() - i > 10) return false;
     for (size_t k = i; k < t.size(); ++k)
@@ -22,7 +16,7 @@ bool IsInteger(const std::string& text) {
 } // namespace
 
 TPropCheck ValidatePropDialog(const TMailPropDialog& d) {
-    if (Trim(d.edtName).empty())
+    if (TrimBlanks(d.edtName).empty())
         return {"Please enter a valid folder name for this mail box.", "edtName"};
     size_t at = d.edtAddr.find('@');
     if (at == std::string::npos || at == 0)

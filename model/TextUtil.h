@@ -16,6 +16,8 @@ public:
 char LowerAscii(char c);
 std::string LowerAscii(std::string s);
 bool SameTextAscii(const std::string& a, const std::string& b);
+// Without blanks and tabs at either end.
+std::string TrimBlanks(const std::string& s);
 bool StartsTextAscii(const std::string& prefix, const std::string& text);
 
 // 1-based position of `part` in `text`, A..Z folded; 0 when absent.

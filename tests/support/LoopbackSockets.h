@@ -1,5 +1,5 @@
 #pragma once
-// Plain sockets on 127.0.0.1 for the test relays and the benchmark's latency relay.
+// Plain sockets on 127.0.0.1 for the test relays and the benchmark's latency proxy.
 #include <arpa/inet.h>
 #include <atomic>
 #include <cstdint>
