@@ -95,8 +95,10 @@ TIdTCPConnection& TMailThread::Reader() {
     return Pop3;
 }
 
-bool TMailThread::ConnectReader(bool reuse) {
-    if (reuse && StillOpen(Reader())) {
+bool TMailThread::ConnectReader(bool reuse, bool* reused) {
+    const bool keep = reuse && StillOpen(Reader());
+    if (reused) *reused = keep;
+    if (keep) {
         SetStatus("Connect...");
         return true;
     }

@@ -24,7 +24,6 @@ bool TMailThread::DeleteMatching(const std::vector<std::string>& patterns, std::
     if (UseImap && !Imap4.SelectMailbox("INBOX")) return false;
     const int n = ReaderCount();
     Maximum = n;
-    LastScanReport = 0;
 
     // The matching mails, highest number first, with the patterns each one matches.
     struct TMatch {
@@ -50,17 +49,15 @@ bool TMailThread::DeleteMatching(const std::vector<std::string>& patterns, std::
         return true;
     });
 
-    // The matching mails are deleted together: DELE pipelined (POP3), STORE for a range of
-    // numbers (IMAP4), each mail with its own outcome.
+    // The matching mails are deleted together: DELE pipelined (POP3), one STORE for up to
+    // kStoreChunk numbers (IMAP4), each mail with its own outcome.
     std::vector<bool> deleted(matches.size(), false);
     constexpr size_t kStoreChunk = 500;
+    if (!matches.empty()) SetStatus("Delete...");
     for (size_t start = 0; start < matches.size(); start += kStoreChunk) {
         const size_t end = std::min(matches.size(), start + kStoreChunk);
         std::vector<int> numbers;
-        for (size_t k = start; k < end; ++k) {
-            SetStatus("Delete...");
-            numbers.push_back(matches[k].number);
-        }
+        for (size_t k = start; k < end; ++k) numbers.push_back(matches[k].number);
         if (!UseImap) {
             std::vector<bool> r = Pop3.DeleteMessages(numbers);
             for (size_t k = start; k < end; ++k) deleted[k] = r[k - start];

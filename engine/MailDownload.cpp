@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace fs = std::filesystem;
 
@@ -94,8 +95,8 @@ bool TMailThread::Download() {
         }
     } guard{this, fd, temp, keep};
 
-    const bool reused = StillOpen(Reader());
-    if (!ConnectReader(true)) return false;
+    bool reused = false;
+    if (!ConnectReader(true, &reused)) return false;
     Position = 0;
     Maximum = 0;
     Sync([this] { ReportProgress(); });
@@ -105,22 +106,21 @@ bool TMailThread::Download() {
     // of the header list are still its own.
     // The header list of the download before serves while nothing else was done between,
     // on the same account.
-    const bool listKnown = HeaderCacheValid && HeaderCacheKey == PickedKey;
+    const bool listKnown = !HeaderCacheKey.empty() && HeaderCacheKey == PickedKey;
     if (UseImap && !(reused && listKnown && Imap4.ConnectionState() == TIdIMAP4::csSelected))
         Imap4.SelectMailbox("INBOX");
     if (!listKnown) {
-        // Subjects by message number - 1; an unread header keeps an empty slot.
         const int n = ReaderCount();
         HeaderCache.clear();
-        LastScanReport = 0;
+        HeaderCache.reserve(static_cast<size_t>(n > 0 ? n : 0));
         ScanHeaders(n, false, [&](int s, const THeader& h) {
             if (h.State == THeader::srError) throw EIdException(h.Error); // ends the attempt
-            HeaderCache.push_back(h.State == THeader::srRead ? h.Subject : std::string());
+            if (h.State == THeader::srRead && !h.Subject.empty())
+                HeaderCache.emplace(LowerAscii(h.Subject), s); // the first mail of a subject
             Position = s;
             ReportScanProgress(s == 1 || s == n);
             return true;
         });
-        HeaderCacheValid = true;
         HeaderCacheKey = PickedKey;
     }
     StartCounting();
@@ -128,12 +128,10 @@ bool TMailThread::Download() {
     // The mail of each part, by message number, in the order of the parts; a part whose
     // mail is not there is left out (the size check below then fails).
     std::vector<int> numbers;
-    for (const std::string& slot : parts)
-        for (size_t k = 0; k < HeaderCache.size(); ++k)
-            if (!HeaderCache[k].empty() && SameTextAscii(HeaderCache[k], slot)) {
-                numbers.push_back(static_cast<int>(k) + 1);
-                break;
-            }
+    for (const std::string& slot : parts) {
+        auto f = HeaderCache.find(LowerAscii(slot));
+        if (f != HeaderCache.end()) numbers.push_back(f->second);
+    }
 
     // The first attachment of each mail goes straight into the file while the mail is
     // read; never more than the file holds is written.

@@ -27,7 +27,6 @@ bool TMailThread::RefreshStructure() {
     MeasuredSize = UseImap ? Imap4.MailboxSize() : Pop3.MailboxSize();
     const int n = ReaderCount();
     Maximum = n;
-    LastScanReport = 0;
     try {
         ScanHeaders(n, true, [&](int a, const THeader& h) {
             if (h.State == THeader::srRead) Subjects.push_back(h.Subject);

@@ -77,6 +77,7 @@ TMailThread::TSubjectCache* TMailThread::CacheForReader(std::vector<std::string>
 
 void TMailThread::ScanHeaders(int n, bool descending,
                               const std::function<bool(int, const THeader&)>& visit) {
+    LastScanReport = 0; // a new scan reports its first header at once
     if (n <= 0) return;
     std::vector<std::string> ids;
     TSubjectCache* cache = CacheForReader(ids, n);

@@ -148,7 +148,7 @@ void TMailThread::Execute() {
             LastError.clear();
             auto clearCache = [this] {
                 HeaderCache.clear();
-                HeaderCacheValid = false;
+                HeaderCacheKey.clear();
             };
             switch (CurrentOp.Kind) {
             case opSend:

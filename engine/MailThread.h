@@ -74,8 +74,9 @@ private:
     void StartCounting();
 
     // Connection and login.
-    // reuse: an open reader session is used as it is (a download after a download).
-    bool ConnectReader(bool reuse = false);
+    // reuse: an open reader session is used as it is (a download after a download);
+    // *reused tells whether it was.
+    bool ConnectReader(bool reuse = false, bool* reused = nullptr);
     // An open, logged-in SMTP session is used again for up to kMaxSessionMails mails; many
     // providers refuse more mails on one connection than that.
     bool ConnectSmtp();
@@ -185,10 +186,10 @@ private:
     std::string NewPassword;
     bool Cancelled = false;
     std::string StatusText_;
-    // Subjects of the inbox by message number - 1; an unreadable header keeps an empty slot.
-    std::vector<std::string> HeaderCache;
-    bool HeaderCacheValid = false;
-    std::string HeaderCacheKey; // SessionKey of the mailbox the header list was read from
+    // The inbox's message numbers by subject (case folded), for the downloads: the first
+    // mail of each subject; unreadable headers are left out.
+    std::unordered_map<std::string, int> HeaderCache;
+    std::string HeaderCacheKey; // SessionKey of the account it was read from; empty: no list
     std::unordered_map<std::string, TSubjectCache> SubjectCaches;
 
     // The kept session (KeepSession): for which operations and settings; empty key: none.

@@ -614,11 +614,11 @@ void TIdIMAP4::ReadMessageLiteral(const std::string& answer, uint64_t size, TIdM
   // The rest of the FETCH answer (it may name UID and FLAGS).
   const std::string rest = ReadLn();
   SkipLiterals(rest);
-  if (wholeMessage && !parseError) {
+  if (!parseError) {
     const std::string all = answer.substr(0, answer.rfind('{')) + " " + rest;
     message.UID = ItemValue(all, "UID");
     std::vector<std::string> flags;
-    if (ParenList(all, "FLAGS", flags)) message.Flags = std::move(flags);
+    if (wholeMessage && ParenList(all, "FLAGS", flags)) message.Flags = std::move(flags);
   }
 }
 
@@ -792,46 +792,20 @@ void TIdIMAP4::ReadSubjectLiteral(const std::string& answer, TIdMessage& message
     SkipLiterals(answer);
     return;
   }
-  message.Clear();
-  std::string parseError;
-  bool failed = false;
-  {
-    TMimeParser parser(message);
-    ReadTransfer transfer(*this);
-    auto note = [&] {
-      failed = true;
-      try {
-        throw;
-      } catch (const std::exception& e) {
-        parseError = e.what();
-      } catch (...) {
-      }
-    };
-    ReadBytes(size, [&](const char* p, std::size_t k) {
-      if (failed) return;  // read on, so the session stays in step
-      try {
-        parser.FeedBytes(p, k);
-      } catch (...) {
-        note();
-      }
-    });
-    if (!failed) {
-      try {
-        parser.Finish();
-      } catch (...) {
-        note();
-      }
-    }
-  }
-  const std::string rest = ReadLn();
-  SkipLiterals(rest);
-  if (failed) {
+  std::exception_ptr parseError;
+  ReadMessageLiteral(answer, size, message, false, parseError);
+  if (parseError) {
     result.State = TIdSubjectResult::srError;
-    result.Error = parseError;
+    try {
+      std::rethrow_exception(parseError);
+    } catch (const std::exception& e) {
+      result.Error = e.what();
+    } catch (...) {
+    }
   } else {
     result.State = TIdSubjectResult::srRead;
     result.Subject = message.Subject;
-    result.Uid = ItemValue(answer.substr(0, answer.rfind('{')) + " " + rest, "UID");
+    result.Uid = message.UID;
   }
   message.ClearHeader();
 }

@@ -159,8 +159,9 @@ private:
   uint64_t CheckedLiteralSize(const std::string& line, uint64_t limit);
   bool Fetch(int n, TIdMessage& message, bool wholeMessage);
   // Reads the message literal of size bytes that answer announces (and the rest of that
-  // FETCH answer) into message. A parse error is kept in parseError; the bytes are read
-  // to the end all the same, so the session stays in step.
+  // FETCH answer) into message, with the answer's UID (and FLAGS for a whole message). A
+  // parse error is kept in parseError; the bytes are read to the end all the same, so the
+  // session stays in step.
   void ReadMessageLiteral(const std::string& answer, uint64_t size, TIdMessage& message,
                           bool wholeMessage, std::exception_ptr& parseError);
   // Reads the header literal that answer announces (and the rest of that FETCH answer)

@@ -299,10 +299,7 @@ int64_t TIdPOP3::MailboxSize() {
 
 bool TIdPOP3::CanPipeline() const {
   for (const auto& line : FCapabilities) {
-    std::string word = Trim(line.substr(0, line.find(' ')));
-    for (char& c : word)
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (word == "PIPELINING") return true;
+    if (prototext::Upper(Trim(line.substr(0, line.find(' ')))) == "PIPELINING") return true;
   }
   return false;
 }
