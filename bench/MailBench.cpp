@@ -23,6 +23,8 @@
 #include "Dispatcher.h"
 #include "FileUtil.h"
 #include "IdMessage.h"
+#include "MailCompose.h"
+#include "MaildirWrite.h"
 #include "MailFolders.h"
 #include "MailThread.h"
 #include "ScriptedPrompt.h"
@@ -397,8 +399,7 @@ int RunDelete(const Args& a) {
 // The mail of one stored file part or folder, composed as the upload composes it.
 void ComposeInto(TIdMessage& m, const std::string& address, const std::string& subject) {
     m.Clear();
-    m.Recipients.Add(address, "Tavrel");
-    m.From.Add(address, "Tavrel");
+    AddressToSelf(m, address);
     m.Subject = subject;
 }
 
@@ -435,11 +436,7 @@ void ComposeFile(const std::string& local, const std::string& entry, const std::
     for (uint32_t i = 1; i <= n; ++i) {
         const uint32_t L = PartLength(S, P, i);
         ComposeInto(m, address, PartSubject(entry, i, n, S, H, A, C, M));
-        m.Body = {PartBodyLine1, PartBodyLine2(L)};
-        TIdAttachmentFile& att = m.AddAttachmentFile(local, static_cast<uint64_t>(i - 1) * P, L);
-        att.ContentType = "Stream";
-        att.ContentTransfer = "base64";
-        att.FileName = entry;
+        SetFilePart(m, m.AddAttachmentFile(local, static_cast<uint64_t>(i - 1) * P, L), L, entry);
         WriteMessage(m, name());
     }
 }
@@ -492,8 +489,7 @@ int RunFill(const Args& a) {
     const bool onlyDel = a.Has("only-del");
     const std::string delName = a.Get("del-name", "bench-del");
     const std::string address = a.Get("address");
-    struct stat owner {};
-    if (::stat(maildir.c_str(), &owner) != 0) Fail("no Maildir " + maildir.string());
+    if (!fs::is_directory(maildir)) Fail("no Maildir " + maildir.string());
     fs::create_directories(maildir / "tmp");
     fs::create_directories(maildir / "new");
     std::mt19937 rng(static_cast<unsigned>(gen));
@@ -505,11 +501,7 @@ int RunFill(const Args& a) {
         if (file) {
             std::string bytes(200 + rng() % 800, '\0');
             for (auto& c : bytes) c = static_cast<char>(rng());
-            m.Body = {PartBodyLine1, PartBodyLine2(static_cast<uint32_t>(bytes.size()))};
-            TIdAttachmentMemory& att = m.AddAttachmentMemory(bytes);
-            att.ContentType = "Stream";
-            att.ContentTransfer = "base64";
-            att.FileName = subject; // only the last name goes on the wire
+            SetFilePart(m, m.AddAttachmentMemory(bytes), static_cast<uint32_t>(bytes.size()), subject);
         }
         std::string text = m.SaveToString(), lf;
         lf.reserve(text.size());
@@ -517,15 +509,7 @@ int RunFill(const Args& a) {
             if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
         const std::string base =
             "bench." + std::to_string(gen) + "." + std::to_string(written) + "." + tag;
-        const fs::path tmp = maildir / "tmp" / base, fin = maildir / "new" / base;
-        {
-            std::ofstream out(tmp, std::ios::binary);
-            out << lf;
-            if (!out.flush()) Fail("cannot write " + tmp.string());
-        }
-        if (::chown(tmp.c_str(), owner.st_uid, owner.st_gid) != 0 && geteuid() == 0)
-            Fail("cannot chown " + tmp.string());
-        fs::rename(tmp, fin);
+        if (!DeliverToMaildir(maildir.string(), base, lf)) Fail("cannot deliver " + base);
         ++written;
     };
     auto putFile = [&](const std::string& path, const char* tag) {

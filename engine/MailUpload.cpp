@@ -2,6 +2,7 @@
 #include "MailThread.h"
 
 #include "FileUtil.h"
+#include "MailCompose.h"
 #include "MailFolders.h"
 #include "Prompt.h"
 #include "StoredMail.h"
@@ -28,8 +29,7 @@ bool TMailThread::Upload() {
     CountBytes = false;
     ProgressBase = 0;
     UploadParts.clear();
-    Message.Recipients.Add(BoxAddress, "Tavrel");
-    Message.From.Add(BoxAddress, "Tavrel");
+    AddressToSelf(Message, BoxAddress);
     bool result = false;
     try {
         result = UploadEntry();
@@ -155,13 +155,9 @@ bool TMailThread::UploadFile(const std::string& localPath, const std::string& en
         const uint32_t L = PartLength(S, P, i);
         AddPart(PartSubject(entryPath, i, n, S, H, A, C, M));
         Message.Subject = UploadParts.back();
-        Message.Body = {PartBodyLine1, PartBodyLine2(L)};
         // The part is streamed from the file; a file that became shorter raises an error.
-        TIdAttachmentFile& att =
-            Message.AddAttachmentFile(localPath, static_cast<uint64_t>(i - 1) * P, L);
-        att.ContentType = "Stream";
-        att.ContentTransfer = "base64";
-        att.FileName = entryPath;
+        SetFilePart(Message, Message.AddAttachmentFile(localPath, static_cast<uint64_t>(i - 1) * P, L),
+                    L, entryPath);
         if (!ConnectSmtp()) return false; // a missing part fails the upload
         StartCounting();
         if (!SendMail("Sending " + std::to_string(i) + " of " + std::to_string(n) + "..."))

@@ -187,6 +187,10 @@ do_clear() {
   [ -n "$user" ] && [ -d "$DIR/mail/$user/Maildir" ] || die "no mailbox for '$1' in $DIR"
   find "$DIR/mail/$user/Maildir/new" "$DIR/mail/$user/Maildir/cur" -mindepth 1 -maxdepth 1 \
     -type f -delete
+  # Dovecot's index and uid list go too: files deleted in the same second as its last look
+  # could go unnoticed, and a session would list mails that are gone.
+  find "$DIR/mail/$user/Maildir" -mindepth 1 -maxdepth 1 -type f \
+    \( -name 'dovecot.index*' -o -name dovecot-uidlist \) -delete
 }
 
 # Six free TCP ports on 127.0.0.1: the kernel hands out unused ports; all six sockets stay

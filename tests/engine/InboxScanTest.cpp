@@ -6,6 +6,7 @@
 #include "IdMessage.h"
 #include "IdPOP3.h"
 #include "StoredMail.h"
+#include "MaildirWrite.h"
 #include "TcpGate.h"
 
 #include <algorithm>
@@ -20,19 +21,23 @@ using Lines = std::vector<std::string>;
 // A mail written straight into the Maildir's new/ (as a delivery would), owned like it.
 void Deliver(const std::string& maildir, const std::string& subject) {
     static int serial = 0;
-    struct stat st{};
-    ::stat(maildir.c_str(), &st);
     const std::string text = "From: t@tavrel.test\r\nTo: t@tavrel.test\r\nSubject: " + subject +
                              "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\nx\r\n";
     const std::string size = std::to_string(text.size());
     const int n = ++serial;
     const std::string name = std::to_string(1700000000 + n) + ".M" + std::to_string(n) +
                              "P" + std::to_string(::getpid()) + ".test,S=" + size + ",W=" + size;
-    const fs::path tmp = fs::path(maildir) / "tmp" / name;
-    std::ofstream(tmp, std::ios::binary) << text;
-    if (::chown(tmp.c_str(), st.st_uid, st.st_gid) != 0) {
-    }
-    fs::rename(tmp, fs::path(maildir) / "new" / name);
+    ASSERT_TRUE(DeliverToMaildir(maildir, name, text));
+}
+
+// A client of the test's own, logged in as the first account.
+template <class Client>
+void ConnectAsFirstUser(Client& c, const TestServers& s, int port) {
+    c.Host = s.host;
+    c.Port = static_cast<uint16_t>(port);
+    c.Username = s.acc1.user;
+    c.Password = s.acc1.pass;
+    c.Connect();
 }
 
 std::string File(const std::string& path, uint32_t size = 1) {
@@ -46,22 +51,14 @@ Lines OneAtATime(const TestServers& s, bool imap) {
     TIdMessage msg;
     if (imap) {
         TIdIMAP4 c;
-        c.Host = s.host;
-        c.Port = static_cast<uint16_t>(s.imapPort);
-        c.Username = s.acc1.user;
-        c.Password = s.acc1.pass;
-        c.Connect();
+        ConnectAsFirstUser(c, s, s.imapPort);
         EXPECT_TRUE(c.SelectMailbox("INBOX"));
         for (int n = c.MessageCount(); n >= 1; --n)
             if (c.FetchHeader(n, msg)) out.push_back(msg.Subject);
         c.Disconnect();
     } else {
         TIdPOP3 c;
-        c.Host = s.host;
-        c.Port = static_cast<uint16_t>(s.pop3Port);
-        c.Username = s.acc1.user;
-        c.Password = s.acc1.pass;
-        c.Connect();
+        ConnectAsFirstUser(c, s, s.pop3Port);
         for (int n = c.CountMessages(); n >= 1; --n)
             if (c.FetchHeader(n, msg)) out.push_back(msg.Subject);
         c.Disconnect();
@@ -72,11 +69,7 @@ Lines OneAtATime(const TestServers& s, bool imap) {
 // Another client deletes the mails whose subject contains any of the texts.
 void DeleteByOtherClient(const TestServers& s, const Lines& texts) {
     TIdPOP3 c;
-    c.Host = s.host;
-    c.Port = static_cast<uint16_t>(s.pop3Port);
-    c.Username = s.acc1.user;
-    c.Password = s.acc1.pass;
-    c.Connect();
+    ConnectAsFirstUser(c, s, s.pop3Port);
     TIdMessage msg;
     for (int n = c.CountMessages(); n >= 1; --n) {
         c.FetchHeader(n, msg);
@@ -183,11 +176,7 @@ TEST_F(EngineTest, CachedSubjectsFollowAMailboxChangedByAnotherClient) {
 TEST_F(EngineTest, ChangedUidValidityDropsTheCachedSubjects) {
     auto uids = [this](int64_t& validity) {
         TIdIMAP4 c;
-        c.Host = servers_->host;
-        c.Port = static_cast<uint16_t>(servers_->imapPort);
-        c.Username = servers_->acc1.user;
-        c.Password = servers_->acc1.pass;
-        c.Connect();
+        ConnectAsFirstUser(c, *servers_, servers_->imapPort);
         EXPECT_TRUE(c.SelectMailbox("INBOX"));
         validity = c.MailBox().UIDValidity;
         std::vector<std::string> ids;
