@@ -208,6 +208,11 @@ public:
         done_ = 0;
         failed_ = 0;
     }
+    // PrepRefresh, then the root entry `name` must be there.
+    void PrepEntry(const std::string& name) {
+        PrepRefresh();
+        if (box_->Files.IndexOf("\\" + name) < 0) Fail("no entry \\" + name + " after the refresh");
+    }
 
     // Runs the queued work until the queue is empty; false on time-out.
     bool Idle(double seconds) {
@@ -319,9 +324,8 @@ int RunDownload(const Args& a) {
     if (a.pos.size() < 2) Usage();
     const std::string name = a.pos[1];
     Session s(a);
-    s.PrepRefresh();
+    s.PrepEntry(name);
     const std::string path = "\\" + name;
-    if (s.Box().Files.IndexOf(path) < 0) Fail("no entry " + path + " after the refresh");
     auto o = s.Measure([&] { s.Box().DownloadItem("\\", name, -1); }, false);
     std::string check = CheckOutcome(o);
     if (check == "ok" && a.Has("compare")) {
@@ -376,9 +380,8 @@ int RunDelete(const Args& a) {
     if (a.pos.size() < 2) Usage();
     const std::string name = a.pos[1];
     Session s(a);
-    s.PrepRefresh();
+    s.PrepEntry(name);
     const std::string path = "\\" + name;
-    if (s.Box().Files.IndexOf(path) < 0) Fail("no entry " + path + " after the refresh");
     auto o = s.Measure([&] { s.Box().DeleteItem("\\", name, true); }, true);
     std::string check = CheckOutcome(o);
     if (check == "ok")
