@@ -54,14 +54,20 @@ TTerminalPrompt::TTerminalPrompt(TAnswerMode mode, bool passwordFromStdin, bool 
     : mode_(mode), passwordFromStdin_(passwordFromStdin), interactive_(interactive),
       printer_(printer), in_(in) {}
 
-std::optional<std::string> TTerminalPrompt::ReadLine(bool hidden) {
+std::optional<std::string> TTerminalPrompt::ReadLine(const std::string& prompt, bool hidden) {
     const int fd = ::fileno(in_);
     struct termios saved {};
     bool restore = false;
+    // Echo goes off before the prompt shows, so nothing typed after the prompt is ever
+    // echoed; the settings change without flushing, so what was typed ahead is kept.
     if (hidden && ::isatty(fd) && ::tcgetattr(fd, &saved) == 0) {
         struct termios quiet = saved;
         quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-        restore = ::tcsetattr(fd, TCSAFLUSH, &quiet) == 0;
+        restore = ::tcsetattr(fd, TCSANOW, &quiet) == 0;
+    }
+    if (!prompt.empty()) {
+        std::fputs(prompt.c_str(), printer_.Out());
+        std::fflush(printer_.Out());
     }
     std::string line;
     bool got = false;
@@ -77,7 +83,7 @@ std::optional<std::string> TTerminalPrompt::ReadLine(bool hidden) {
         line += static_cast<char>(c);
     }
     if (restore) {
-        ::tcsetattr(fd, TCSAFLUSH, &saved);
+        ::tcsetattr(fd, TCSANOW, &saved);
         std::fputc('\n', printer_.Out());
     }
     if (!got) return std::nullopt;
@@ -89,12 +95,9 @@ std::optional<std::string> TTerminalPrompt::StdinPassword() {
     if (!passwordFromStdin_) return std::nullopt;
     if (!stdinPasswordRead_) {
         stdinPasswordRead_ = true;
-        if (::isatty(::fileno(in_))) {
-            printer_.ClearLive();
-            std::fputs("Password: ", printer_.Out());
-            std::fflush(printer_.Out());
-        }
-        stdinPassword_ = ReadLine(true);
+        const bool terminal = ::isatty(::fileno(in_));
+        if (terminal) printer_.ClearLive();
+        stdinPassword_ = ReadLine(terminal ? "Password: " : "", true);
     }
     return stdinPassword_;
 }
@@ -123,9 +126,7 @@ int TTerminalPrompt::MessageBox(const std::string& text, const std::string& capt
     for (const auto& c : choices) keys += std::string(keys.empty() ? "" : "/") + c.label;
     for (;;) {
         printer_.Line(question);
-        std::fprintf(printer_.Out(), "[%s] ", keys.c_str());
-        std::fflush(printer_.Out());
-        std::optional<std::string> line = ReadLine(false);
+        std::optional<std::string> line = ReadLine("[" + keys + "] ", false);
         if (!line) {
             int answer = Automatic(flags, false);
             printer_.Line(std::string("-> ") + AnswerName(answer) + " (end of input)");
@@ -152,10 +153,8 @@ bool TTerminalPrompt::InputLine(const std::string& caption, const std::string& l
         return false;
     }
     printer_.ClearLive();
-    std::fprintf(printer_.Out(), "%s: %s ", SanitizeForTerminal(caption).c_str(),
-                 SanitizeForTerminal(label).c_str());
-    std::fflush(printer_.Out());
-    std::optional<std::string> line = ReadLine(password);
+    std::optional<std::string> line = ReadLine(
+        SanitizeForTerminal(caption) + ": " + SanitizeForTerminal(label) + " ", password);
     if (!line) return false;
     value = *line;
     return true;

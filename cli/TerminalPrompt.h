@@ -30,8 +30,9 @@ public:
     const std::vector<std::string>& Errors() const { return errors_; }
 
 private:
-    // One line from `in_` without its line end; nullopt at end of input or interruption.
-    std::optional<std::string> ReadLine(bool hidden);
+    // Shows `prompt`, then reads one line from `in_` without its line end (unseen when
+    // `hidden` and `in_` is a terminal); nullopt at end of input or interruption.
+    std::optional<std::string> ReadLine(const std::string& prompt, bool hidden);
 
     TAnswerMode mode_;
     bool passwordFromStdin_;

@@ -385,6 +385,13 @@ def test_terminal_questions(root):
     check(status == 0, "status %d\n%s" % (status, t.seen))
     check(S["PASS1"] not in t.seen, "the password was echoed")
 
+    # Answer and password typed ahead, before either question shows: neither is lost.
+    home.run("edit-box", "Box", "--password", "wrong", expect=0)
+    t = Terminal(home, "ls", "Box")
+    t.send("y\n" + S["PASS1"])
+    status, out = t.finish()
+    check(status == 0, "status %d\n%s" % (status, t.seen))
+
     # Without a terminal: --yes answers the login question, the password comes from stdin.
     home.run("edit-box", "Box", "--password", "wrong", expect=0)
     r = home.run("--yes", "--password-stdin", "ls", "Box", stdin_text=S["PASS1"] + "\n",
