@@ -145,17 +145,12 @@ public:
         return true;
     }
 
-    // After the dialog's values were taken back: sizes the dialog cannot show in whole
-    // MiB stay as they were unless an option set them. True when the box changed.
-    bool FixSizes(TMailFolder& box, uint32_t oldCapacity, uint32_t oldAttach) {
-        uint32_t capacity = args_.Has("--capacity-mib") || isNew_ ? box.Capacity : oldCapacity;
-        uint32_t attach = attachBytes_                      ? *attachBytes_
-                          : args_.Has("--max-attach-mib") || isNew_ ? box.MaxAttachSize
-                                                                  : oldAttach;
-        bool changed = capacity != box.Capacity || attach != box.MaxAttachSize;
-        box.Capacity = capacity;
-        box.MaxAttachSize = attach;
-        return changed;
+    // After the dialog's values were taken back: --max-attach-bytes sets a size the
+    // dialog's whole MiB cannot. True when the box changed.
+    bool FixSizes(TMailFolder& box) const {
+        if (!attachBytes_ || box.MaxAttachSize == *attachBytes_) return false;
+        box.MaxAttachSize = *attachBytes_;
+        return true;
     }
 
     std::string error;
@@ -187,12 +182,9 @@ int EditBox(TCliContext& c, bool isNew) {
     if (!session.Load()) return exFailed;
     TMailFolders& folders = session.Folders();
     TMailFolder* box = nullptr;
-    uint32_t oldCapacity = 0, oldAttach = 0;
     if (!isNew) {
         box = session.FindBox(c.args.operands.at(0));
         if (!box) return exUsage;
-        oldCapacity = box->Capacity;
-        oldAttach = box->MaxAttachSize;
     }
     SetMailPropRunner([&](TMailPropDialog& d) { return editor.Run(d); });
     struct TRunnerReset {
@@ -205,7 +197,7 @@ int EditBox(TCliContext& c, bool isNew) {
         return exUsage;
     }
     if (isNew) box = &folders.Items(folders.Count() - 1);
-    if (editor.FixSizes(*box, oldCapacity, oldAttach)) folders.Save();
+    if (editor.FixSizes(*box)) folders.Save();
     c.printer.Line(std::string(isNew ? "Added" : "Changed") + " mailbox \"" + box->Alias + "\"");
     return session.Status();
 }

@@ -37,6 +37,15 @@ int64_t ToInt(const std::string& text) {
         throw EConvertError("'" + text + "' is not a valid integer value");
     return v;
 }
+
+// The dialog shows sizes in whole MiB. A field left as shown keeps the exact stored value,
+// so a size that is not a whole number of MiB (a limit below 1 MiB shows as 0) survives an
+// edit of the other fields.
+uint32_t MebibytesBack(const std::string& text, uint32_t stored) {
+    const int64_t mib = ToInt(text);
+    if (mib == static_cast<int64_t>(stored >> 20)) return stored;
+    return static_cast<uint32_t>(mib) << 20;
+}
 } // namespace
 
 void SetMailPropRunner(TMailPropRunner runner) { g_runner = std::move(runner); }
@@ -99,8 +108,8 @@ void ReadPropDialog(TMailFolder& f, const TMailPropDialog& d) {
     f.SmtpAuth = d.chkAuth;
     f.Account = d.edtAccount;
     f.Password = d.edtPassword;
-    f.Capacity = static_cast<uint32_t>(ToInt(d.edtMailBox)) << 20;
-    f.MaxAttachSize = static_cast<uint32_t>(ToInt(d.edtAttach)) << 20;
+    f.Capacity = MebibytesBack(d.edtMailBox, f.Capacity);
+    f.MaxAttachSize = MebibytesBack(d.edtAttach, f.MaxAttachSize);
     f.SmtpPort = static_cast<int32_t>(ToInt(d.edtSMTPPort));
     f.SmtpSsl = d.chkSMTPSSL;
     f.PopPort = static_cast<int32_t>(ToInt(d.edtPOPPort));

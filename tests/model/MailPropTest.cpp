@@ -204,6 +204,33 @@ TEST_F(ModelTest, NumbersTheChecksAcceptAreTakenBack) {
     EXPECT_EQ(box.MaxAttachSize, 3u << 20);
 }
 
+TEST_F(ModelTest, SizesNotInWholeMebibytesSurviveAnEditOfOtherFields) {
+    struct Case {
+        uint32_t stored;
+        const char* typed; // nullptr: the field is left as shown
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {512 * 1024, nullptr, 512 * 1024},        // shown as 0, kept
+        {(3u << 20) + 7, nullptr, (3u << 20) + 7}, // shown as 3, kept
+        {512 * 1024, "2", 2u << 20},               // typed over: whole MiB
+        {(3u << 20) + 7, " 3 ", (3u << 20) + 7},   // the same number, blanks around it
+    };
+    for (const Case& c : cases) {
+        TMailFolder box(folders_.get());
+        box.MaxAttachSize = c.stored;
+        box.Capacity = c.stored;
+        TMailPropDialog d;
+        FillPropDialog(box, d);
+        d.edtAccount = "someone else";
+        if (c.typed) d.edtAttach = d.edtMailBox = c.typed;
+        ReadPropDialog(box, d);
+        EXPECT_EQ(box.MaxAttachSize, c.expected) << c.stored << " " << (c.typed ? c.typed : "-");
+        EXPECT_EQ(box.Capacity, c.expected) << c.stored << " " << (c.typed ? c.typed : "-");
+        EXPECT_EQ(box.Account, "someone else");
+    }
+}
+
 TEST(Search, NamesHoldingTheTextInTableOrder) {
     TExFiles t;
     t.AddSubject(PartSubject("\\docs\\Report.txt", 1, 1, 1, 1, 32, "1", "2"));
