@@ -257,9 +257,10 @@ void TIdPOP3::ReadMessageData(TIdMessage& message) {
     }
   } catch (const EIdException&) {
     throw;  // the connection itself failed
-  } catch (...) {
+  } catch (const std::exception&) {
     // The parser's error, or one of the consumer of the data (a full disk): the rest of
-    // the message is read and dropped so that the session stays in step.
+    // the message is read and dropped so that the session stays in step. Anything else
+    // (the caller's stop, raised from its work handler) leaves at once.
     if (!ended) SkipDataLines();
     throw;
   }

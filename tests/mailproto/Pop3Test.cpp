@@ -353,6 +353,22 @@ TEST(Pop3Fetch, RetrParsesAttachmentAndReportsTwoTransfers) {
   EXPECT_EQ(pop.CountMessages(), 1);  // still in step
 }
 
+TEST(Pop3Fetch, AStopFromTheWorkHandlerLeavesAtOnce) {
+  // The server sends the start of the mail and then nothing: reading the rest to keep the
+  // session in step would wait for the read time-out instead of ending.
+  struct TStop {};
+  fake::FakeServer srv;
+  LoggedIn(srv).Reply("RETR 1", "+OK 900 octets\r\nSubject: a\r\n\r\nbody");
+  srv.Start();
+  Pop3 pop(srv.Port());
+  pop.Connect();
+  pop.OnWork = [](TIdTCPConnection&, TWorkMode mode, int64_t count) {
+    if (mode == wmRead && count > 0) throw TStop{};
+  };
+  TIdMessage msg;
+  EXPECT_THROW(pop.FetchMessage(1, msg), TStop);
+}
+
 TEST(Pop3Fetch, RetrEndingInsideTheHeader) {
   fake::FakeServer srv;
   // The announced size is not trusted for anything (no buffer is sized by it).
