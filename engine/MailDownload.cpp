@@ -102,12 +102,11 @@ bool TMailThread::Download() {
     Sync([this] { ReportProgress(); });
     Maximum = static_cast<int64_t>(std::nearbyint(size / 0.8)) + 3072;
     SetStatus("Locate mail should be downloaded");
-    // A session kept from the last download has INBOX selected, and the message numbers
-    // of the header list are still its own.
-    // The header list of the download before serves while nothing else was done between,
-    // on the same account.
-    const bool listKnown = !HeaderCacheKey.empty() && HeaderCacheKey == PickedKey;
-    if (UseImap && !(reused && listKnown && Imap4.ConnectionState() == TIdIMAP4::csSelected))
+    // A session kept from the download before, on the same account with nothing else done
+    // between, has INBOX selected, and the header list's message numbers are its own. A
+    // new login reads them again: another client may have changed the mailbox meanwhile.
+    const bool listKnown = reused && !HeaderCacheKey.empty() && HeaderCacheKey == PickedKey;
+    if (UseImap && !(listKnown && Imap4.ConnectionState() == TIdIMAP4::csSelected))
         Imap4.SelectMailbox("INBOX");
     if (!listKnown) {
         const int n = ReaderCount();

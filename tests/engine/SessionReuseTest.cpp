@@ -229,3 +229,42 @@ TEST_F(EngineTest, AReaderSessionTheServerEndedIsReplacedWithoutAFailedAttempt) 
         Stop(); // the next round's mailbox reads the engine settings afresh
     }
 }
+
+TEST_F(EngineTest, ADownloadOnANewLoginReadsTheMessageNumbersAgain) {
+    // Another client deletes a mail between two downloads that do not follow each other:
+    // the second finds its mail by the numbers of its own session, with no failed attempt.
+    for (bool imap : {false, true}) {
+        SCOPED_TRACE(imap ? "IMAP4" : "POP3");
+        ClearMailbox(servers_->maildir1);
+        const auto port = static_cast<uint16_t>(imap ? servers_->imapPort : servers_->pop3Port);
+        TcpGate gate(port, [](int) { return true; });
+        config_.ImapPort = gate.Port();
+        TMailFolder& box = AddBox(imap ? "I" : "P", {.imap = imap});
+        if (!imap) box.PopPort = gate.Port();
+        // "one.txt" is delivered first, so its mail comes before the others.
+        box.AddLocal("\\", MakeLocal("one.txt", "one.txt"), true);
+        ASSERT_TRUE(RunUntilIdle());
+        ASSERT_TRUE(WaitForMails(servers_->maildir1, 1, 20000));
+        for (const char* name : {"two.txt", "three.txt"})
+            box.AddLocal("\\", MakeLocal(name, name), true);
+        ASSERT_TRUE(RunUntilIdle());
+        ASSERT_TRUE(WaitForMails(servers_->maildir1, 3, 20000));
+        box.QueueRefresh();
+        ASSERT_TRUE(RunUntilIdle());
+        box.DownloadItem("\\", "two.txt", -1);
+        ASSERT_TRUE(RunUntilIdle());
+        // The queue is empty: the session of that download ends.
+        ASSERT_TRUE(dispatcher_.PumpUntil([&] { return gate.Open() == 0; }, 5000));
+        int removed = 0;
+        for (const char* sub : {"/new", "/cur"})
+            for (const auto& e : std::filesystem::directory_iterator(servers_->maildir1 + sub))
+                if (ReadFile(e.path().string()).find("ExFile:\\one.txt<") != std::string::npos)
+                    removed += std::filesystem::remove(e.path()) ? 1 : 0;
+        ASSERT_EQ(removed, 1);
+        box.DownloadItem("\\", "three.txt", -1);
+        ASSERT_TRUE(RunUntilIdle());
+        EXPECT_EQ(ReadFile(box.CachePathOf("\\three.txt")), "three.txt");
+        EXPECT_TRUE(waits_.empty());
+        Stop();
+    }
+}
