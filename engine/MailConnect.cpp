@@ -119,8 +119,7 @@ bool TMailThread::ConnectReader(bool reuse, bool* reused) {
 }
 
 bool TMailThread::ConnectSmtp() {
-    SmtpReused = SessionMails < kMaxSessionMails && Smtp.DidAuthenticate() && StillOpen(Smtp);
-    if (SmtpReused) {
+    if (SessionMails < kMaxSessionMails && Smtp.DidAuthenticate() && StillOpen(Smtp)) {
         SetStatus("Connect...");
         SetStatus("Login...");
         ++SessionMails;

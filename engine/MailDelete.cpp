@@ -67,16 +67,12 @@ bool TMailThread::DeleteMatching(const std::vector<std::string>& patterns, std::
             for (size_t k = start; k < end; ++k) deleted[k] = Imap4.DeleteMessages({matches[k].number});
         }
     }
-    std::vector<bool> flagged(patterns.size(), false);
-    for (size_t k = 0; k < matches.size(); ++k)
-        for (size_t i : matches[k].patterns) {
-            ok[i] = ok[i] && deleted[k];
-            flagged[i] = flagged[i] || (UseImap && deleted[k]);
-        }
     // Flagged mails are removed for good, so they do not come back at the next refresh.
-    if (std::find(flagged.begin(), flagged.end(), true) != flagged.end() && !Imap4.ExpungeMailbox())
-        for (size_t i = 0; i < patterns.size(); ++i)
-            if (flagged[i]) ok[i] = false;
+    if (UseImap && std::find(deleted.begin(), deleted.end(), true) != deleted.end() &&
+        !Imap4.ExpungeMailbox())
+        deleted.assign(deleted.size(), false);
+    for (size_t k = 0; k < matches.size(); ++k)
+        for (size_t i : matches[k].patterns) ok[i] = ok[i] && deleted[k];
     Position = n;
     ReportScanProgress(true);
     if (stopped) throw EIdException(unreadable); // as the header's own fetch did: the attempt fails
@@ -87,16 +83,13 @@ void TMailThread::FinishIfFirst(const TExOp& op) {
     if (MailboxAlive()) {
         const TExOpList& ops = Mailbox->Ops;
         if (ops.Count() == 0) return;
-        const TExOp first = ops.Get(0);
-        if (first.Kind != op.Kind || first.Path != op.Path || first.Name != op.Name ||
-            first.Ticket != op.Ticket)
-            return; // the queue changed meanwhile; the operation is picked again later
+        if (ops.Get(0) != op) return; // the queue changed meanwhile; picked again later
     }
     FinishOp();
 }
 
 void TMailThread::DeleteBatch() {
-    const std::vector<TExOp> run = DeleteRun;
+    const std::vector<TExOp>& run = DeleteRun; // left alone until the next pick
     std::vector<std::string> patterns;
     for (const TExOp& op : run) patterns.push_back(DeletePattern(op.Path + op.Name));
     std::vector<bool> ok;
@@ -107,8 +100,9 @@ void TMailThread::DeleteBatch() {
             scanned = DeleteMatching(patterns, ok);
         } catch (const TStopped&) {
             throw;
+        } catch (const std::exception& e) {
+            LastError = e.what(); // as a single delete's first attempt would record it
         } catch (...) {
-            scanned = false;
         }
     }
     if (!scanned) {
@@ -127,6 +121,7 @@ void TMailThread::DeleteBatch() {
     for (size_t i = 0; i < run.size(); ++i) {
         CurrentOp = run[i];
         Success = ok[i];
+        LastError.clear(); // the error shown is this delete's own
         if (!Success) {
             if (Terminated() && i > 0) return; // the rest stays queued
             Cancelled = false;

@@ -2,18 +2,8 @@
 // in batches (pipelined POP3 TOP, IMAP4 FETCH ranges).
 #include "MailThread.h"
 
-#include <chrono>
-
-namespace {
-uint64_t NowMs() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-} // namespace
-
 void TMailThread::ReportScanProgress(bool force) {
-    const uint64_t now = NowMs();
+    const uint64_t now = TickMs();
     if (!force && now - LastScanReport < 50) return;
     LastScanReport = now;
     Sync([this] { ReportProgress(); });

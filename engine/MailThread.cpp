@@ -7,11 +7,6 @@
 #include <chrono>
 
 namespace {
-uint64_t TickMs() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
 // One value for the whole process: at most one byte-progress report per 100 ms.
 std::atomic<uint64_t> g_lastReportTick{0};
 } // namespace
@@ -328,4 +323,10 @@ void TMailThread::WorkHandler(int64_t count) {
     g_lastReportTick = now;
     Position = ProgressBase + count;
     Sync([this] { ReportProgress(); });
+}
+
+uint64_t TMailThread::TickMs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }

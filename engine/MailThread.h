@@ -81,8 +81,7 @@ private:
     // providers refuse more mails on one connection than that.
     bool ConnectSmtp();
     static constexpr int kMaxSessionMails = 50;
-    int SessionMails = 0;    // mails sent on the open SMTP session
-    bool SmtpReused = false; // the last ConnectSmtp kept the open session
+    int SessionMails = 0; // mails sent on the open SMTP session; above 1: it was used again
     // Sends Message over the session ConnectSmtp opened, status text `sending`. A kept
     // session that fails before the server took the mail's data (a provider's limit of
     // mails a connection, an idle connection it dropped) ends that session, not the
@@ -131,6 +130,8 @@ private:
     // Progress of a scan: reported at most every 50 ms, and always when forced.
     void ReportScanProgress(bool force);
     uint64_t LastScanReport = 0;
+    // Milliseconds of a steady clock, for throttling reports.
+    static uint64_t TickMs();
 
     // The operations.
     bool Upload();

@@ -74,7 +74,7 @@ bool TMailThread::UploadEntry() {
 
 bool TMailThread::SendMail(const std::string& sending) {
     SetStatus(sending);
-    const bool reused = SmtpReused;
+    const bool reused = SessionMails > 1;
     try {
         Smtp.SendMessage(Message);
         return true;

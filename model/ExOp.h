@@ -11,6 +11,8 @@ struct TExOp {
     int32_t Ticket = -1;  // -1, or the drag-out a download completes
     std::string Path;     // the mailbox folder, or empty
     std::string Name;     // a name, a local path (starts with "/") or a full mailbox path
+
+    bool operator==(const TExOp&) const = default;
 };
 
 // The name shown in the pending-operations view.

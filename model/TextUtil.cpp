@@ -26,7 +26,7 @@ bool SameTextAscii(const std::string& a, const std::string& b) {
     return true;
 }
 
-bool StartsTextAscii(const std::string& prefix, const std::string& text) {
+bool StartsTextAscii(std::string_view prefix, std::string_view text) {
     if (prefix.size() > text.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i)
         if (LowerAscii(prefix[i]) != LowerAscii(text[i])) return false;

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "DateTime.h"
 
@@ -18,7 +19,7 @@ std::string LowerAscii(std::string s);
 bool SameTextAscii(const std::string& a, const std::string& b);
 // Without blanks and tabs at either end.
 std::string TrimBlanks(const std::string& s);
-bool StartsTextAscii(const std::string& prefix, const std::string& text);
+bool StartsTextAscii(std::string_view prefix, std::string_view text);
 
 // 1-based position of `part` in `text`, A..Z folded; 0 when absent.
 int PosText(const std::string& part, const std::string& text);

@@ -2,6 +2,7 @@
 #include "EngineFixture.h"
 #include "FakeServer.h"
 #include "FileUtil.h"
+#include "MailCompose.h"
 #include "StoredMail.h"
 #include "TcpGate.h"
 
@@ -20,14 +21,10 @@ TEST_F(EngineTest, APartMailTheServerRefusesAfterSendingItAddsNothing) {
     const std::string subject = PartSubject("\\f.txt", 1, 1, static_cast<uint32_t>(content.size()),
                                             hash, 32, "46000", "46000");
     TIdMessage mail;
-    mail.From.Add("user1@tavrel.test", "Tavrel");
-    mail.Recipients.Add("user1@tavrel.test", "Tavrel");
+    AddressToSelf(mail, "user1@tavrel.test");
     mail.Subject = subject;
-    mail.Body = {PartBodyLine1, PartBodyLine2(static_cast<uint32_t>(content.size()))};
-    auto& att = mail.AddAttachmentMemory(content);
-    att.ContentType = "Stream";
-    att.ContentTransfer = "base64";
-    att.FileName = "f.txt";
+    SetFilePart(mail, mail.AddAttachmentMemory(content), static_cast<uint32_t>(content.size()),
+                "\\f.txt");
     const std::string text = mail.SaveToString();
 
     fake::FakeServer srv;
