@@ -1,4 +1,5 @@
 #include "Charset.h"
+#include "ProtoText.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -9,16 +10,11 @@
 
 namespace {
 
-std::string Upper(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return r;
-}
+using prototext::Upper;
 
 // MIME charset names that iconv spells differently (or where a superset reads more mail).
 std::string IconvName(std::string_view charset) {
-    std::string u = Upper(charset);
+    std::string u = Upper(std::string(charset));
     // Language suffix of RFC 2231 ("UTF-8*en") is not part of the name.
     if (auto star = u.find('*'); star != std::string::npos) u.resize(star);
     if (u == "CSEUCKR" || u == "KS_C_5601-1987" || u == "KSC5601") return "CP949";
@@ -63,7 +59,7 @@ bool ConvertCharset(std::string_view fromCharset, std::string_view toCharset, st
     // Reading: a superset of the source charset reads more of the mail that is out there.
     // Writing: the exact charset named in the header, so the label matches the bytes.
     const std::string from = IconvName(fromCharset);
-    std::string to = Upper(toCharset);
+    std::string to = Upper(std::string(toCharset));
     if (to == "CSEUCKR") to = "EUC-KR";
     iconv_t cd = iconv_open(to.c_str(), from.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
@@ -116,7 +112,7 @@ std::string CharsetToUtf8(std::string_view charset, std::string_view bytes) {
 }
 
 THeaderCharset HeaderCharsetForCodeset(std::string_view codeset) {
-    const std::string u = Upper(codeset);
+    const std::string u = Upper(std::string(codeset));
     if (u == "GB2312" || u == "GBK" || u == "GB18030" || u == "EUC-CN") return {"GB2312", 'B'};
     if (u == "BIG5" || u == "BIG5-HKSCS") return {"Big5", 'B'};
     if (u == "EUC-JP" || u == "SHIFT_JIS" || u == "SJIS" || u == "SHIFT-JIS") return {"ISO-2022-JP", 'B'};

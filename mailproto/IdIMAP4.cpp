@@ -21,6 +21,13 @@ const char* const kByeError =
     "Server has gracefully disconnected you, possibly because the connection was idle for too "
     "long.";
 
+// Message numbers start at 1; anything else is the caller's error, raised before a command
+// is sent.
+void CheckNumbers(const std::vector<int>& numbers) {
+  for (int n : numbers)
+    if (n < 1) throw EIdException(kNumberError);
+}
+
 // The word starting at pos (up to the next blank) and the position after it and its blanks.
 std::string NextWord(const std::string& s, std::size_t& pos) {
   while (pos < s.size() && s[pos] == ' ') ++pos;
@@ -625,8 +632,7 @@ void TIdIMAP4::ReadMessageLiteral(const std::string& answer, uint64_t size, TIdM
 void TIdIMAP4::FetchMessages(const std::vector<int>& numbers, TIdMessage& message,
                              const std::function<bool(int n, bool fetched)>& each) {
   CheckState({csSelected});
-  for (int n : numbers)
-    if (n < 1) throw EIdException(kNumberError);
+  CheckNumbers(numbers);
   std::size_t next = 0;  // the messages before this position were handed on
   bool inOrder = true;   // false once the server answered a window out of order
   while (next < numbers.size()) {
@@ -647,6 +653,13 @@ void TIdIMAP4::FetchMessages(const std::vector<int>& numbers, TIdMessage& messag
     std::size_t handed = next;  // the next position to hand on
     std::vector<bool> received(w, false);  // handed on with its data
     std::vector<bool> skipped(w, false);   // its data came early and was passed over
+    // Hands the next message on; false when the caller stops (answers still on their way
+    // are dropped with the session).
+    auto handOn = [&](bool fetched) {
+      if (each(numbers[handed++], fetched)) return true;
+      if (!open.empty()) DropSession();
+      return false;
+    };
     try {
       while (!open.empty()) {
         const std::string line = ReadReplyLine();  // sends the window first
@@ -661,21 +674,16 @@ void TIdIMAP4::FetchMessages(const std::vector<int>& numbers, TIdMessage& messag
           if (received[p - next] && second != "OK")
             throw EIdException("The server refused message " + std::to_string(numbers[p]) +
                                " after sending it: " + Trim(line.substr(pos)));
-          if (p == handed && !skipped[p - next]) {
-            // Completed without its data: as FetchMessage, not fetched.
-            const bool more = each(numbers[handed++], false);
-            if (!more) {
-              if (!open.empty()) DropSession();
-              return;
-            }
-          }
+          // Completed without its data: as FetchMessage, not fetched.
+          if (p == handed && !skipped[p - next] && !handOn(false)) return;
           continue;
         }
         TrackUntagged(line);
         int64_t number = 0;
         std::string keyword;
-        if (handed < next + w && NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
-            number == numbers[handed] && FindItem(line, "RFC822") != std::string::npos) {
+        const bool isData = NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
+                            FindItem(line, "RFC822") != std::string::npos;
+        if (isData && handed < next + w && number == numbers[handed]) {
           const uint64_t size = CheckedLiteralSize(line, kMaxMessageLiteral);
           bool fetched = false;
           if (size == 0) {
@@ -687,14 +695,10 @@ void TIdIMAP4::FetchMessages(const std::vector<int>& numbers, TIdMessage& messag
             fetched = true;
           }
           received[handed - next] = fetched;
-          if (!each(numbers[handed++], fetched)) {
-            if (!open.empty()) DropSession();
-            return;
-          }
+          if (!handOn(fetched)) return;
           continue;
         }
-        if (NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
-            FindItem(line, "RFC822") != std::string::npos)
+        if (isData)
           for (std::size_t k = handed - next; k < w; ++k)
             if (numbers[next + k] == number) {
               skipped[k] = true;
@@ -717,9 +721,9 @@ bool TIdIMAP4::FetchMessage(int n, TIdMessage& message) { return Fetch(n, messag
 bool TIdIMAP4::DeleteMessages(const std::vector<int>& numbers) {
   CheckState({csSelected});
   if (numbers.empty()) return false;
+  CheckNumbers(numbers);
   std::string set;
   for (int n : numbers) {
-    if (n < 1) throw EIdException(kNumberError);
     if (!set.empty()) set += ',';
     set += std::to_string(n);
   }
@@ -813,8 +817,7 @@ void TIdIMAP4::ReadSubjectLiteral(const std::string& answer, TIdMessage& message
 void TIdIMAP4::FetchSubjects(const std::vector<int>& numbers, TIdMessage& message,
                              const TIdSubjectSink& sink) {
   CheckState({csSelected});
-  for (int n : numbers)
-    if (n < 1) throw EIdException(kNumberError);
+  CheckNumbers(numbers);
   for (std::size_t start = 0; start < numbers.size(); start += kSubjectChunk) {
     const std::size_t end = std::min(numbers.size(), start + kSubjectChunk);
     std::vector<int> sorted(numbers.begin() + static_cast<std::ptrdiff_t>(start),

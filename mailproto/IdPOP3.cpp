@@ -220,18 +220,13 @@ bool TIdPOP3::FetchMessage(int n, TIdMessage& message) {
 
 void TIdPOP3::FetchMessages(const std::vector<int>& numbers, TIdMessage& message,
                             const std::function<bool(int n, bool fetched)>& each) {
-  struct TStop {};
-  try {
-    RunBatch(
-        numbers.size(), [&](std::size_t k) { return "RETR " + std::to_string(numbers[k]); },
-        [&](std::size_t k, const TIdReply& reply) {
-          const bool fetched = reply.Code == "+OK";
-          if (fetched) ReadMessageData(message);
-          if (!each(numbers[k], fetched) && k + 1 < numbers.size()) throw TStop{};
-        });
-  } catch (const TStop&) {
-    // Stopped with replies still on their way: the batch has dropped the connection.
-  }
+  RunBatch(
+      numbers.size(), [&](std::size_t k) { return "RETR " + std::to_string(numbers[k]); },
+      [&](std::size_t k, const TIdReply& reply) {
+        const bool fetched = reply.Code == "+OK";
+        if (fetched) ReadMessageData(message);
+        return each(numbers[k], fetched);
+      });
 }
 
 void TIdPOP3::ReadMessageData(TIdMessage& message) {
@@ -306,9 +301,10 @@ bool TIdPOP3::CanPipeline() const {
 }
 
 void TIdPOP3::RunBatch(std::size_t count, const std::function<std::string(std::size_t)>& command,
-                       const std::function<void(std::size_t, const TIdReply&)>& onReply) {
+                       const std::function<bool(std::size_t, const TIdReply&)>& onReply) {
   if (!CanPipeline()) {
-    for (std::size_t k = 0; k < count; ++k) onReply(k, SendCmd(command(k)));
+    for (std::size_t k = 0; k < count; ++k)
+      if (!onReply(k, SendCmd(command(k)))) return;
     return;
   }
   // Refilled in groups of a quarter window, so that commands leave in few packets.
@@ -320,7 +316,10 @@ void TIdPOP3::RunBatch(std::size_t count, const std::function<std::string(std::s
         while (sent < count && sent - done < kPipelineWindow) WriteLn(command(sent++));
       }
       const TIdReply reply = ReadReply();  // flushes what was written
-      onReply(done, reply);
+      if (!onReply(done, reply)) {
+        if (sent > done + 1) CloseConnection();  // replies still on their way
+        return;
+      }
     }
   } catch (...) {
     // Replies still on their way cannot be matched to their commands any more.
@@ -373,6 +372,7 @@ void TIdPOP3::FetchSubjects(const std::vector<int>& numbers, TIdMessage& message
           message.ClearHeader();
         }
         sink(numbers[k], result);
+        return true;
       });
 }
 
@@ -380,6 +380,9 @@ std::vector<bool> TIdPOP3::DeleteMessages(const std::vector<int>& numbers) {
   std::vector<bool> ok(numbers.size(), false);
   RunBatch(
       numbers.size(), [&](std::size_t k) { return "DELE " + std::to_string(numbers[k]); },
-      [&](std::size_t k, const TIdReply& reply) { ok[k] = reply.Code == "+OK"; });
+      [&](std::size_t k, const TIdReply& reply) {
+        ok[k] = reply.Code == "+OK";
+        return true;
+      });
   return ok;
 }

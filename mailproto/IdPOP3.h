@@ -111,9 +111,10 @@ private:
   // The data lines of a RETR answer, parsed into message.
   void ReadMessageData(TIdMessage& message);
   // Sends commands[k] for every k and hands each reply to onReply(k, reply) in order, which
-  // must read the reply's data too; pipelined when the server allows it.
+  // must read the reply's data too; pipelined when the server allows it. onReply returns
+  // false to stop: replies still on their way are dropped with the connection.
   void RunBatch(std::size_t count, const std::function<std::string(std::size_t)>& command,
-                const std::function<void(std::size_t, const TIdReply&)>& onReply);
+                const std::function<bool(std::size_t, const TIdReply&)>& onReply);
 
   std::string FAPOPTimestamp;
   std::vector<std::string> FCapabilities;

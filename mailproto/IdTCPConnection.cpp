@@ -16,8 +16,7 @@
 
 namespace {
 
-// A view: callers copy what they keep.
-std::string_view Trim(std::string_view s) { return prototext::TrimView(s); }
+using prototext::TrimView;
 
 bool AllDigits(std::string_view s) {
   if (s.empty()) return false;
@@ -323,7 +322,7 @@ std::string TIdTCPConnection::ReadLn() {
 std::string TIdTCPConnection::ReadReplyLine() {
   for (long skipped = 0;; ++skipped) {
     std::string line = ReadLn();
-    std::string_view t = Trim(line);
+    std::string_view t = TrimView(line);
     if (!t.empty() || skipped >= 2147483647L) return std::string(t);
   }
 }
@@ -369,7 +368,7 @@ TIdReply TIdTCPConnection::ReadReply() {
   for (;;) {
     std::string line = ReadReplyLine();
     if (first) {
-      std::string code(Trim(std::string_view(line).substr(0, line.size() < 4 ? line.size() : 4)));
+      std::string code(TrimView(std::string_view(line).substr(0, line.size() < 4 ? line.size() : 4)));
       if (!code.empty() && code.back() == '-') code.pop_back();
       if (!code.empty()) {
         bool valid = AllDigits(code) && code.size() <= 3 && std::stoi(code) >= 100;

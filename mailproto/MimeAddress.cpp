@@ -2,6 +2,7 @@
 
 #include "Charset.h"
 #include "MimeEncodedWord.h"
+#include "ProtoText.h"
 
 namespace {
 
@@ -11,12 +12,7 @@ bool IsPrintableAscii(const std::string& s) {
     return true;
 }
 
-std::string Trim(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-    return s.substr(b, e - b);
-}
+using prototext::Trim;
 
 // Removes surrounding double quotes and backslash escapes of a quoted string.
 std::string Unquote(const std::string& s) {

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "Charset.h"
+#include "ProtoText.h"
 
 namespace {
 
@@ -13,12 +14,7 @@ constexpr std::size_t kFoldColumn = 78;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string Trim(std::string_view s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-    return std::string(s.substr(b, e - b));
-}
+using prototext::Trim;
 
 std::string Lower(std::string_view s) {
     std::string r(s);

@@ -13,6 +13,7 @@
 #include "MimeEncodedWord.h"
 #include "MimeHeaderField.h"
 #include "MimeUuDecoder.h"
+#include "ProtoText.h"
 #include "QuotedPrintable.h"
 
 namespace {
@@ -28,12 +29,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::string Trim(std::string_view s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-    return std::string(s.substr(b, e - b));
-}
+using prototext::Trim;
 
 // Header fields as (name, unfolded value), collected line by line within a byte budget.
 class THeaderCollector {
@@ -424,14 +420,12 @@ struct TMimeParser::Impl {
         if (!RoomForPart()) return nullptr;
         std::unique_ptr<TIdAttachment> part;
         if (msg.AttachmentStorage == asStream) {
-            bool first = true;
-            for (const auto& earlier : msg.Parts) first = first && !earlier->IsAttachment();
-            auto m = std::make_unique<TIdAttachmentMemory>();
-            auto forward = first ? msg.OnAttachmentData : nullptr;
-            partSink = std::make_unique<TFunctionSink>([forward](const char* p, std::size_t n) {
-                if (forward) forward(p, n);
-            });
-            part = std::move(m);
+            // Only the first attachment goes on to the consumer; the others are dropped.
+            const bool first = msg.FirstAttachment() == nullptr;
+            partSink = std::make_unique<TFunctionSink>(
+                first && msg.OnAttachmentData ? msg.OnAttachmentData
+                                              : [](const char*, std::size_t) {});
+            part = std::make_unique<TIdAttachmentMemory>();
             onEnd = nullptr;
         } else if (msg.AttachmentStorage == asMemory) {
             auto m = std::make_unique<TIdAttachmentMemory>();
