@@ -110,9 +110,9 @@ bool Drain(Flow& f, Clock::time_point now) {
 
 // Reads what arrived; false when the connection broke.
 bool Take(Flow& f, Clock::time_point now, std::chrono::milliseconds delay) {
+    static char buf[kChunk]; // the relay runs on one thread
     for (int rounds = 0; rounds < 16 && !f.eof && f.heldBytes < kMaxHeld; ++rounds) {
-        std::string buf(kChunk, '\0');
-        ssize_t n = ::recv(f.from, buf.data(), buf.size(), 0);
+        ssize_t n = ::recv(f.from, buf, sizeof buf, 0);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
@@ -123,9 +123,8 @@ bool Take(Flow& f, Clock::time_point now, std::chrono::milliseconds delay) {
             f.eofDue = now + delay;
             return true;
         }
-        buf.resize(static_cast<size_t>(n));
-        f.heldBytes += buf.size();
-        f.held.push_back({now + delay, std::move(buf), 0});
+        f.heldBytes += static_cast<size_t>(n);
+        f.held.push_back({now + delay, std::string(buf, static_cast<size_t>(n)), 0});
     }
     return true;
 }

@@ -156,7 +156,9 @@ bool ParseArguments(const std::vector<std::string>& argv, TCliArgs& out, std::st
         }
         // Command options are checked once the command is known; whether one takes a
         // value is the same for every command.
-        bool takesValue = Contains(BoxValues, name) || name == "--alias" || name == "--to";
+        const bool takesValue =
+            std::any_of(Commands().begin(), Commands().end(),
+                        [&](const TCommandSpec& c) { return Contains(c.valueOptions, name); });
         if (takesValue && !hasValue) {
             if (i + 1 >= argv.size()) {
                 error = name + " needs a value";
@@ -216,13 +218,16 @@ bool ParseArguments(const std::vector<std::string>& argv, TCliArgs& out, std::st
         {"--smtp-ssl", "--no-smtp-ssl"},
         {"--pop-ssl", "--no-pop-ssl"},
         {"--auth", "--no-auth"},
-        {"--password", "--password-stdin"},
     };
     for (auto [a, b] : exclusive)
-        if (out.Has(a) && (out.Has(b) || (std::string(b) == "--password-stdin" && out.passwordStdin))) {
+        if (out.Has(a) && out.Has(b)) {
             error = std::string(a) + " and " + b + " exclude each other";
             return false;
         }
+    if (out.Has("--password") && out.passwordStdin) { // the second is a global option
+        error = "--password and --password-stdin exclude each other";
+        return false;
+    }
     if (out.command == "add-box") {
         for (const char* required : {"--address", "--smtp", "--pop", "--account"})
             if (!out.Has(required)) {

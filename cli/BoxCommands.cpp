@@ -67,17 +67,13 @@ public:
         if (args_.Has("--pop") && !SplitHostPort("--pop", args_.Value("--pop"), pop_, error))
             return false;
         if (args_.Has("--max-attach-bytes")) {
+            const std::string v = args_.Value("--max-attach-bytes");
             uint64_t n = 0;
-            if (!ParseDecimal(args_.Value("--max-attach-bytes"), UINT32_MAX, n)) {
-                error = "--max-attach-bytes: Please enter an integer.";
-                if (!args_.Value("--max-attach-bytes").empty() &&
-                    args_.Value("--max-attach-bytes").find_first_not_of("0123456789") ==
-                        std::string::npos)
-                    error = "--max-attach-bytes: must be between 1024 and 4294967295";
-                return false;
-            }
-            if (n < 1024) {
-                error = "--max-attach-bytes: must be between 1024 and 4294967295";
+            if (!ParseDecimal(v, UINT32_MAX, n) || n < 1024) {
+                // Digits only: a number out of range; anything else is no number at all.
+                const bool digits = !v.empty() && v.find_first_not_of("0123456789") == std::string::npos;
+                error = digits ? "--max-attach-bytes: must be between 1024 and 4294967295"
+                               : "--max-attach-bytes: Please enter an integer.";
                 return false;
             }
             attachBytes_ = static_cast<uint32_t>(n);

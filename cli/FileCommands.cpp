@@ -39,7 +39,7 @@ struct TOpenBox {
         }
         if (!session.OpenBox(*box)) {
             box = nullptr;
-            status = g_interrupted ? exInterrupted : exFailed;
+            status = exFailed; // main reports an interruption with its own status
         }
     }
 };
@@ -117,11 +117,6 @@ void ListOne(TMailFolder& box, const std::string& folder, bool longForm, bool re
         ListOne(box, sub, longForm, true, true);
     }
 }
-
-std::string LocalFileName(const std::string& absolute) {
-    size_t p = absolute.rfind('/');
-    return p == std::string::npos ? absolute : absolute.substr(p + 1);
-}
 } // namespace
 
 int CmdLs(TCliContext& c) {
@@ -143,10 +138,13 @@ int CmdPut(TCliContext& c) {
     // nothing; items inside folders are checked by the model as it takes them.
     std::vector<std::string> locals;
     for (size_t i = 1; i < c.args.operands.size(); ++i) {
-        fs::path p = fs::absolute(c.args.operands[i]).lexically_normal();
+        std::error_code ec;
+        fs::path p = fs::absolute(c.args.operands[i], ec).lexically_normal();
+        if (ec)
+            return Usage(c, "cannot store \"" + c.args.operands[i] + "\": " + ec.message());
         std::string s = p.string();
         while (s.size() > 1 && s.back() == '/') s.pop_back();
-        if (!IsStorableName(LocalFileName(s)))
+        if (!IsStorableName(fs::path(s).filename().string()))
             return Usage(c, "cannot store \"" + s +
                                 "\": its name holds a character that a stored name cannot "
                                 "hold ( < > : \" | ? * \\ or a control character)");

@@ -14,6 +14,7 @@ struct TChoice {
     const char* label;
 };
 
+// A question's choices: the positive answer first, then the negative one.
 std::vector<TChoice> ChoicesOf(unsigned flags) {
     switch (flags & mb::ButtonMask) {
     case mb::YesNo: return {{"y", id::Yes, "yes"}, {"n", id::No, "no"}};
@@ -24,29 +25,6 @@ std::vector<TChoice> ChoicesOf(unsigned flags) {
     default: return {};
     }
 }
-
-// The first button's positive answer (--yes) or the negative one (--no, no terminal).
-int Automatic(unsigned flags, bool yes) {
-    switch (flags & mb::ButtonMask) {
-    case mb::YesNo:
-    case mb::YesNoCancel: return yes ? id::Yes : id::No;
-    case mb::OKCancel: return yes ? id::OK : id::Cancel;
-    case mb::RetryCancel: return yes ? id::Retry : id::Cancel;
-    default: return id::OK;
-    }
-}
-
-const char* AnswerName(int answer) {
-    switch (answer) {
-    case id::Yes: return "yes";
-    case id::No: return "no";
-    case id::OK: return "ok";
-    case id::Retry: return "retry";
-    default: return "cancel";
-    }
-}
-
-
 } // namespace
 
 TTerminalPrompt::TTerminalPrompt(TAnswerMode mode, bool passwordFromStdin, bool interactive,
@@ -114,13 +92,15 @@ int TTerminalPrompt::MessageBox(const std::string& text, const std::string& capt
         return id::OK;
     }
     std::string question = title + ": " + text;
+    // Every question's first choice is its positive answer (--yes), the second its
+    // negative one (--no, no terminal, end of input).
     if (mode_ != TAnswerMode::Ask || !interactive_) {
-        int answer = Automatic(flags, mode_ == TAnswerMode::Yes);
+        const TChoice& a = choices[mode_ == TAnswerMode::Yes ? 0 : 1];
         const char* why = mode_ == TAnswerMode::Yes  ? "--yes"
                           : mode_ == TAnswerMode::No ? "--no"
                                                      : "no terminal to ask on";
-        printer_.Line(question + "\n-> " + AnswerName(answer) + " (" + why + ")");
-        return answer;
+        printer_.Line(question + "\n-> " + a.label + " (" + why + ")");
+        return a.answer;
     }
     std::string keys;
     for (const auto& c : choices) keys += std::string(keys.empty() ? "" : "/") + c.label;
@@ -128,9 +108,8 @@ int TTerminalPrompt::MessageBox(const std::string& text, const std::string& capt
         printer_.Line(question);
         std::optional<std::string> line = ReadLine("[" + keys + "] ", false);
         if (!line) {
-            int answer = Automatic(flags, false);
-            printer_.Line(std::string("-> ") + AnswerName(answer) + " (end of input)");
-            return answer;
+            printer_.Line(std::string("-> ") + choices[1].label + " (end of input)");
+            return choices[1].answer;
         }
         std::string typed = LowerAscii(TrimBlanks(*line));
         for (const auto& c : choices)

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "IniFile.h"
 #include "ProgressPrinter.h"
+#include "ScriptedPrompt.h"
 #include "Session.h"
 #include "TerminalPrompt.h"
 
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
     TProgressPrinter printer(stderr, ::isatty(STDERR_FILENO) != 0);
     const bool interactive = ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO);
     TTerminalPrompt prompt(args.answers, args.passwordStdin, interactive, printer);
-    SetPrompt(&prompt);
+    TPromptScope promptScope(prompt);
     TCliContext context{args, printer, prompt};
     int status = exFailed;
     try {
@@ -78,7 +79,6 @@ int main(int argc, char** argv) {
         printer.Line(std::string("tavrel-cli: ") + e.what());
         status = exFailed;
     }
-    SetPrompt(nullptr);
     if (g_interrupted) {
         printer.Line("tavrel-cli: interrupted");
         status = exInterrupted;

@@ -32,8 +32,13 @@ bash "$top/scripts/install-deps.sh"
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" -j "$(nproc)" \
-  --target bench_mail bench_latency_proxy bench_table_build bench_listing >/dev/null
+# The build's own messages (compiler errors included) are shown only when it fails.
+if ! cmake --build "$build" -j "$(nproc)" \
+    --target bench_mail bench_latency_proxy bench_table_build bench_listing >"$build/bench-build.log" 2>&1; then
+  cat "$build/bench-build.log" >&2
+  echo "bench.sh: the build failed" >&2
+  exit 1
+fi
 
 work=$(mktemp -d /tmp/tavrel-bench.XXXXXX)
 chmod 755 "$work" # the mail user of the servers must reach their folder

@@ -264,6 +264,7 @@ def test_bad_input_ends_with_status_2(root):
         (["add-box", "X"] + box + ["--max-attach-bytes", "100"], "between 1024 and 4294967295"),
         (["put", "Box", os.path.join(local, "what?.txt")], "cannot store"),
         (["put", "Box", os.path.join(local, "missing")], "No such file or directory"),
+        (["put", "Box", ""], "cannot store \"\""),
         (["put", "Box", local, "--to", "nowhere"], "--to: no folder \\nowhere"),
         (["get", "Box", "x", "--to", os.path.join(local, "missing")], "is not an existing folder"),
         (["ls", "Box", "no/such"], "no file or folder \\no\\such in mailbox \"Box\""),
