@@ -175,7 +175,7 @@ int EditBox(TCliContext& c, bool isNew) {
         return exUsage;
     }
     TCliSession session(c.printer, c.prompt, false);
-    if (!session.Load()) return exFailed;
+    if (!session.Load()) return session.LoadFailure();
     TMailFolders& folders = session.Folders();
     TMailFolder* box = nullptr;
     if (!isNew) {
@@ -201,7 +201,7 @@ int EditBox(TCliContext& c, bool isNew) {
 
 int CmdBoxes(TCliContext& c) {
     TCliSession session(c.printer, c.prompt, false);
-    if (!session.Load()) return exFailed;
+    if (!session.Load()) return session.LoadFailure();
     TMailFolders& folders = session.Folders();
     if (folders.Count() == 0) {
         c.printer.Line("No mailboxes yet; add-box adds one.");
@@ -235,7 +235,7 @@ int CmdEditBox(TCliContext& c) { return EditBox(c, false); }
 
 int CmdRmBox(TCliContext& c) {
     TCliSession session(c.printer, c.prompt, false);
-    if (!session.Load()) return exFailed;
+    if (!session.Load()) return session.LoadFailure();
     TMailFolder* box = session.FindBox(c.args.operands.at(0));
     if (!box) return exUsage;
     const std::string alias = box->Alias;

@@ -29,7 +29,7 @@ struct TOpenBox {
 
     TOpenBox(TCliContext& c) : session(c.printer, c.prompt, true) {
         if (!session.Load()) {
-            status = exFailed;
+            status = session.LoadFailure();
             return;
         }
         box = session.FindBox(c.args.operands.at(0));

@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "AppDir.h"
+#include "Arguments.h"
 #include "EngineConfig.h"
 #include "IniFile.h"
 #include "MailThread.h"
@@ -8,11 +9,6 @@
 #include "TerminalPrompt.h"
 #include "TextUtil.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 std::atomic<bool> g_interrupted{false};
 
@@ -46,22 +42,15 @@ TCliSession::~TCliSession() {
     // program folder free for the next run.
     folders_.reset();
     printer_.ClearLive();
-    if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 bool TCliSession::Load() {
-    // One run at a time per program folder: every run empties the cache folder when it
-    // ends, which would pull the files from under another run's downloads.
-    const std::string lockName = AppDir() + ".tavrel-cli.lock";
-    lockFd_ = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lockFd_ < 0) {
-        printer_.Line("tavrel-cli: cannot use the program folder " + AppDir() + ": " +
-                      std::strerror(errno));
-        return false;
-    }
-    if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-        printer_.Line("tavrel-cli: another tavrel-cli is working with " + AppDir() +
-                      "; try again when it has finished");
+    // One user of a program folder at a time (the window or a run of tavrel-cli): each
+    // empties the cache folder when it ends, which would pull the files from under the
+    // other's downloads.
+    if (!lock_.Acquire(AppDir())) {
+        printer_.Line("tavrel-cli: " + lock_.Error() +
+                      (lock_.Busy() ? "; try again when it has finished" : ""));
         return false;
     }
     TWorkerFactory factory;
@@ -82,6 +71,8 @@ bool TCliSession::Load() {
     }
     return true;
 }
+
+int TCliSession::LoadFailure() const { return lock_.Busy() ? exUsage : exFailed; }
 
 TMailFolder* TCliSession::FindBox(const std::string& alias) {
     for (int i = 0; i < folders_->Count(); ++i)

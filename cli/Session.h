@@ -6,6 +6,7 @@
 
 #include "Dispatcher.h"
 #include "MailFolders.h"
+#include "ProgramLock.h"
 
 class TProgressPrinter;
 class TTerminalPrompt;
@@ -31,6 +32,8 @@ public:
     // Takes the lock of the program folder and reads Data.bin. False (message printed)
     // when another run holds the lock or the list cannot be read.
     bool Load();
+    // The exit status for a Load that failed: 2 when another program holds the folder.
+    int LoadFailure() const;
     TMailFolders& Folders() { return *folders_; }
 
     // The mailbox with that alias (A..Z folded); prints the known ones when there is none.
@@ -57,10 +60,10 @@ private:
 
     TProgressPrinter& printer_;
     TTerminalPrompt& prompt_;
+    TProgramLock lock_; // released after the collection has wiped the cache folder
     TPumpedDispatcher dispatcher_; // outlives the collection: the worker calls into it
     std::unique_ptr<TMailFolders> folders_;
     bool withWorker_;
-    int lockFd_ = -1;
     int failed_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "MailFolders.h"
 #include "Prompt.h"
 #include "TextUtil.h"
+#include "WorkSignal.h"
 
 #include <chrono>
 
@@ -30,7 +31,10 @@ public:
             ForceEnd();
         }
     }
-    void RequestStop() override { worker_->stop_ = true; }
+    void RequestStop() override {
+        worker_->stop_ = true;
+        NotifyWork(); // ends its idle wait
+    }
     bool WaitFor(int ms) override {
         auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (!worker_->ended_ && std::chrono::steady_clock::now() < until)
@@ -41,6 +45,7 @@ public:
     void ForceEnd() override {
         worker_->stop_ = true;
         worker_->abandoned_ = true;
+        NotifyWork();
         if (thread_.joinable()) thread_.detach();
     }
 
@@ -119,9 +124,15 @@ void TMailThread::Execute() {
     while (!Terminated()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         try {
+            // Read before the queues are looked at: an operation queued after this wakes
+            // the wait below at once.
+            const uint64_t seen = WorkGeneration();
             Sync([this] { PickNext(); });
             if (!Mailbox) {
                 if (!KeptKey.empty()) CloseKeptSession(); // the queue is empty
+                // Nothing to do: sleep until an operation is queued. The fallback tick
+                // keeps the old behaviour for anything that changes without a notice.
+                if (!Terminated()) WaitForWork(seen, kIdleTickMs);
                 continue;
             }
             if (ConfigurePending) {

@@ -52,6 +52,8 @@ private:
     };
 
     void Execute();
+    // Longest sleep of an idle worker between two looks at the queues.
+    static constexpr int kIdleTickMs = 250;
     bool Terminated() const { return stop_ || abandoned_; }
     void Sync(const std::function<void()>& fn);
     // Attempts first .. 5 of an operation (the ones before were made and failed).

@@ -1,5 +1,7 @@
 #include "ExOp.h"
 
+#include "WorkSignal.h"
+
 const char* OpKindName(uint8_t kind) {
     switch (kind) {
     case opSend: return "Send";
@@ -24,6 +26,7 @@ std::string AffectedPath(const TExOp& op) {
 void TExOpList::Add(uint8_t kind, const std::string& path, int32_t ticket,
                     const std::string& name) {
     items_.push_back(TExOp{kind, ticket, path, name});
+    NotifyWork(); // the worker may be asleep with every queue empty
 }
 
 void TExOpList::Delete(int index) {

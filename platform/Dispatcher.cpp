@@ -1,5 +1,7 @@
 #include "Dispatcher.h"
 
+#include "Prompt.h"
+
 #include <chrono>
 #include <stdexcept>
 
@@ -15,6 +17,7 @@ void TPumpedDispatcher::Sync(const std::function<void()>& fn) {
     if (abandoned_) throw std::runtime_error("The program is shutting down.");
     queue_.push_back(&call);
     posted_.notify_all();
+    Posted();
     finished_.wait(lock, [&] { return call.done; });
     if (call.error) std::rethrow_exception(call.error);
 }
@@ -36,6 +39,7 @@ bool TPumpedDispatcher::RunOne(std::unique_lock<std::mutex>& lock) {
 }
 
 void TPumpedDispatcher::ProcessMessages() {
+    if (OpenQuestions() > 0) return; // held until the question is answered
     std::unique_lock<std::mutex> lock(mutex_);
     while (RunOne(lock)) {
     }
@@ -50,6 +54,11 @@ bool TPumpedDispatcher::PumpUntil(const std::function<bool()>& done, int timeout
         std::unique_lock<std::mutex> lock(mutex_);
         posted_.wait_for(lock, std::chrono::milliseconds(2), [&] { return !queue_.empty(); });
     }
+}
+
+bool TPumpedDispatcher::HasWaiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !queue_.empty();
 }
 
 void TPumpedDispatcher::PumpFor(int ms) {

@@ -20,8 +20,10 @@ public:
     virtual void ProcessMessages() = 0;
 };
 
-// A queue of handed-over calls that the owning thread runs when it pumps. After Abandon()
-// (the worker was given up at shutdown) every further Sync throws at once.
+// A queue of handed-over calls that the owning thread runs when it pumps. While a question
+// of the model or the worker is open (OpenQuestions() > 0) pumping runs nothing: the calls
+// wait until it is answered. After Abandon() (the worker was given up at shutdown) every
+// further Sync throws at once.
 class TPumpedDispatcher : public IDispatcher {
 public:
     TPumpedDispatcher() : owner_(std::this_thread::get_id()) {}
@@ -36,6 +38,13 @@ public:
     // Pumps for the given time.
     void PumpFor(int ms);
     void Abandon();
+    // Calls are waiting to be run.
+    bool HasWaiting();
+
+protected:
+    // Called on the calling thread each time a call is queued (the window posts itself an
+    // event that pumps).
+    virtual void Posted() {}
 
 private:
     struct Call {

@@ -22,7 +22,30 @@ public:
 
 TSilentPrompt g_silent;
 IPrompt* g_prompt = &g_silent;
+// Written and read on the window's thread only (questions are asked there).
+int g_open = 0;
+
+struct TOpenQuestion {
+    TOpenQuestion() { ++g_open; }
+    ~TOpenQuestion() { --g_open; }
+};
+
+// What Prompt() hands out: the installed prompt, with each question counted while open.
+class TCountingPrompt : public IPrompt {
+public:
+    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
+        TOpenQuestion open;
+        return g_prompt->MessageBox(text, caption, flags);
+    }
+    bool InputLine(const std::string& caption, const std::string& label, std::string& value,
+                   bool password) override {
+        TOpenQuestion open;
+        return g_prompt->InputLine(caption, label, value, password);
+    }
+};
+TCountingPrompt g_counting;
 } // namespace
 
-IPrompt& Prompt() { return *g_prompt; }
+IPrompt& Prompt() { return g_counting; }
+int OpenQuestions() { return g_open; }
 void SetPrompt(IPrompt* prompt) { g_prompt = prompt ? prompt : &g_silent; }

@@ -15,6 +15,7 @@ constexpr unsigned IconStop = 0x10; // error icon
 constexpr unsigned IconQuestion = 0x20;
 constexpr unsigned IconWarning = 0x30;
 constexpr unsigned IconInformation = 0x40;
+constexpr unsigned DefButton2 = 0x100; // the second button is the default one
 constexpr unsigned ButtonMask = 0x0F;
 constexpr unsigned IconMask = 0xF0;
 } // namespace mb
@@ -43,5 +44,11 @@ public:
 // The prompt that model and engine use. Defaults to one that answers every box with its
 // first button's negative choice (No / Cancel / OK) and cancels every entry, so nothing
 // waits for a user that is not there.
+//
+// Every question asked through Prompt() counts as open while it is shown. A shown box runs
+// a nested event loop in the window; the worker's synchronous calls wait while a question
+// is open (the dispatcher holds them), so the model never changes under the code that is
+// waiting for the answer (a FinishOp while AddLocal asks "replace?").
 IPrompt& Prompt();
 void SetPrompt(IPrompt* prompt); // nullptr restores the default
+int OpenQuestions();

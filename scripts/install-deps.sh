@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libssl-dev
   openssl python3 curl procps
   dovecot-core dovecot-imapd dovecot-pop3d dovecot-lmtpd postfix
+  qt6-base-dev libqt6svg6 xvfb xauth xdotool x11-utils imagemagick
+  fonts-dejavu-core hicolor-icon-theme adwaita-icon-theme
 )
 
 missing=()

@@ -1,0 +1,138 @@
+#pragma once
+#include <QMainWindow>
+#include <QMap>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+#include "MailFolders.h"
+
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class QTreeWidget;
+class TExStatusBar;
+class TExSysTray;
+class TQtDispatcher;
+class TQtPrompt;
+
+// The main window: the mailbox list, the file list of the open folder, the search results,
+// the commands with their enabled states, the status bar, the tray icon, the layout kept in
+// Tavrel.ini, and the owner of the mailbox collection and its worker.
+class TFmPondra : public QMainWindow {
+    Q_OBJECT
+public:
+    struct TSettings {
+        bool WithWorker = true; // tests build the window without a worker
+    };
+    explicit TFmPondra(const TSettings& settings);
+    TFmPondra() : TFmPondra(TSettings{}) {}
+    ~TFmPondra() override;
+
+    // The start-up password was cancelled: the program ends with 0, nothing is saved.
+    bool StartupCancelled() const { return startupCancelled_; }
+    TMailFolders& Folders() { return *folders_; }
+
+    // Status and command states.
+    void IdleUpdate();
+    void OnProgress(TMailFolder* box, int32_t position, int32_t maximum);
+    void OnOperationDone(TMailFolder* box);
+    void RefreshOpsView();
+    void RefreshMailboxList();
+    int PendingCount() const;
+    QString PanelText(int index) const;
+    void SetStatusText(const QString& text);
+
+    void LoadLayout();
+    void SaveLayout();
+
+    // Start-up and closing.
+    void AskStartupPassword();
+    void ShowWindowFromLayout();
+    void BringToFront(const QByteArray& activationToken = {});
+    void HandleHelp(QWidget* focus);
+    static int HelpContextOf(QWidget* w);
+    // How the manual is opened (tests see the URL instead).
+    static std::function<void(const QUrl&)> OpenManual;
+    static QString ManualFile();
+
+    QAction* Action(const char* name) const { return actions_.value(name); }
+    int ViewStyle() const { return viewStyle_; }
+    void SetViewStyle(int style);
+    int FilesSortCol() const { return filesSortCol_; }
+    bool FilesSortAsc() const { return filesSortAsc_; }
+    int SearchSortCol() const { return searchSortCol_; }
+    bool SearchSortAsc() const { return searchSortAsc_; }
+    QProgressBar* ProgressBar() const { return pbStatus_; }
+    TExSysTray* Tray() const { return tray_; }
+    QTreeWidget* OpsView() const { return lvOps_; }
+    QListWidget* MailsView() const { return lvMails_; }
+    QTreeWidget* FilesView() const { return lvFiles_; }
+    bool ClipboardUsable() const;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void BuildWidgets();
+    void BuildActions();
+    void BuildMenus();
+    QAction* MakeAction(const char* name, const QString& caption, const QString& hint,
+                        const QKeySequence& shortcut = {});
+    void OnCloseQuery();
+    void Quit();
+    void Show();
+    void About();
+    void GotoWeb();
+    void Options();
+    void UpdateTray();
+    void SetFilesSort(int col, bool asc);
+    void SetSearchSort(int col, bool asc);
+    bool SelectionHasBusyEntry() const;
+    bool SelectionAllowsPaste() const;
+
+    std::unique_ptr<TQtDispatcher> dispatcher_; // outlives the collection's worker
+    std::unique_ptr<TQtPrompt> prompt_;
+    std::unique_ptr<TMailFolders> folders_;
+    bool startupCancelled_ = false;
+    bool searching_ = false;
+    bool dragAllLocal_ = false;
+    int viewStyle_ = 3;
+    int filesSortCol_ = 0, searchSortCol_ = 0;
+    bool filesSortAsc_ = true, searchSortAsc_ = true;
+
+    QMap<QString, QAction*> actions_;
+    QActionGroup* viewGroup_ = nullptr;
+    QToolBar* tlb1_ = nullptr;
+    QWidget* pnlAddr_ = nullptr;
+    QComboBox* cbbAddress_ = nullptr;
+    QPushButton* btnGo_ = nullptr;
+    QWidget* pnlLeft_ = nullptr;
+    QListWidget* lvMails_ = nullptr;
+    QWidget* pbDetails_ = nullptr;
+    QSplitter* splLeft_ = nullptr;
+    QSplitter* splSearch_ = nullptr;
+    QTreeWidget* lvFiles_ = nullptr;
+    QWidget* pnlSearch_ = nullptr;
+    QTreeWidget* lvSearch_ = nullptr;
+    QPushButton* btnStop_ = nullptr;
+    QTreeWidget* lvOps_ = nullptr;
+    TExStatusBar* ExStatMain_ = nullptr;
+    QProgressBar* pbStatus_ = nullptr;
+    TExSysTray* tray_ = nullptr;
+    QMenu* pmTray_ = nullptr;
+    QMenu *pmFiles_ = nullptr, *pmMails_ = nullptr, *pmSearch_ = nullptr;
+    QTimer* idle_ = nullptr;
+};

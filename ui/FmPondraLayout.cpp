@@ -1,0 +1,113 @@
+// The main window's layout in Tavrel.ini: window state and bounds, the left bar, the
+// address bar, the columns, sort settings and view styles of the file list and the search
+// results.
+#include "FmPondra.h"
+
+#include "IniFile.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QScreen>
+#include <QSplitter>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace {
+// The restored bounds of a window that starts maximised.
+const QRect kDesignBounds(290, 34, 852, 617);
+// Values beyond any screen are taken as the largest sensible ones.
+constexpr int kMaxExtent = 16384;
+
+void LoadColumns(TIniFile& ini, const char* section, QTreeWidget* view) {
+    for (int i = 0; i < view->columnCount(); ++i)
+        view->header()->resizeSection(
+            i, std::clamp(ini.ReadInteger(section, std::to_string(i), 100), 0, kMaxExtent));
+}
+
+void SaveColumns(TIniFile& ini, const char* section, QTreeWidget* view, int style, bool asc,
+                 int col) {
+    for (int i = 0; i < view->columnCount(); ++i)
+        ini.WriteInteger(section, std::to_string(i), view->header()->sectionSize(i));
+    ini.WriteInteger(section, "Style", style);
+    ini.WriteBool(section, "SortASC", asc);
+    ini.WriteInteger(section, "SortCol", col);
+}
+} // namespace
+
+void TFmPondra::SetViewStyle(int style) {
+    viewStyle_ = style;
+    const char* names[] = {"actIcons", "actTiles", "actList", "actDetails"};
+    Action(names[style >= 0 && style < 4 ? style : 3])->setChecked(true);
+}
+
+void TFmPondra::SetFilesSort(int col, bool asc) {
+    filesSortAsc_ = asc;
+    filesSortCol_ = col >= 0 && col < lvFiles_->columnCount() ? col : 0;
+    lvFiles_->header()->setSortIndicator(filesSortCol_, asc ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void TFmPondra::SetSearchSort(int col, bool asc) {
+    searchSortAsc_ = asc;
+    searchSortCol_ = col >= 0 && col < lvSearch_->columnCount() ? col : 0;
+    lvSearch_->header()->setSortIndicator(searchSortCol_, asc ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void TFmPondra::LoadLayout() {
+    TIniFile& ini = IniFile();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect primary = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    const QRect desktop = screen ? screen->virtualGeometry() : primary;
+    int state = ini.ReadInteger("General", "State", 2);
+    if (state < 0 || state > 2) state = 0;
+    setProperty("layoutState", state);
+    if (state == 2) {
+        setGeometry(kDesignBounds);
+    } else {
+        const int w = ini.ReadInteger("General", "Width", primary.width());
+        const int h = ini.ReadInteger("General", "Height", desktop.height());
+        setGeometry(std::clamp(ini.ReadInteger("General", "Left", 0), -kMaxExtent, kMaxExtent),
+                    std::clamp(ini.ReadInteger("General", "Top", 0), -kMaxExtent, kMaxExtent),
+                    std::clamp(w, 200, kMaxExtent), std::clamp(h, 150, kMaxExtent));
+    }
+    const int leftBar = std::clamp(ini.ReadInteger("General", "LeftBar", 200), 0, kMaxExtent);
+    splLeft_->setSizes({leftBar, std::max(1, width() - leftBar)});
+    const bool addr = ini.ReadBool("General", "AddrBar", true);
+    Action("actViewAddr")->setChecked(addr);
+    pnlAddr_->setVisible(addr);
+    LoadColumns(ini, "lvFiles", lvFiles_);
+    SetFilesSort(ini.ReadInteger("lvFiles", "SortCol", 0), ini.ReadBool("lvFiles", "SortASC", true));
+    switch (ini.ReadInteger("lvFiles", "Style", 0)) {
+    case 0: Action("actIcons")->trigger(); break;
+    case 1: Action("actTiles")->trigger(); break;
+    case 2: Action("actList")->trigger(); break;
+    default: Action("actDetails")->trigger(); break;
+    }
+    LoadColumns(ini, "lvSearch", lvSearch_);
+    SetSearchSort(ini.ReadInteger("lvSearch", "SortCol", 0), ini.ReadBool("lvSearch", "SortASC", true));
+}
+
+void TFmPondra::ShowWindowFromLayout() {
+    switch (property("layoutState").toInt()) {
+    case 1: showMinimized(); break;
+    case 2: showMaximized(); break;
+    default: show(); break;
+    }
+}
+
+void TFmPondra::SaveLayout() {
+    TIniFile& ini = IniFile();
+    const QRect g = geometry();
+    ini.WriteInteger("General", "Left", g.x());
+    ini.WriteInteger("General", "Top", g.y());
+    ini.WriteInteger("General", "Width", g.width());
+    ini.WriteInteger("General", "Height", g.height());
+    ini.WriteInteger("General", "State", isMinimized() ? 1 : isMaximized() ? 2 : 0);
+    const QList<int> sizes = splLeft_->sizes();
+    ini.WriteInteger("General", "LeftBar", sizes.isEmpty() ? 200 : sizes.first());
+    ini.WriteBool("General", "AddrBar", Action("actViewAddr")->isChecked());
+    SaveColumns(ini, "lvFiles", lvFiles_, viewStyle_, filesSortAsc_, filesSortCol_);
+    SaveColumns(ini, "lvSearch", lvSearch_, 3, searchSortAsc_, searchSortCol_);
+    ini.UpdateFile(); // a folder that cannot be written loses the layout silently
+}
