@@ -80,7 +80,7 @@ TFmPondra::TFmPondra(const TSettings& settings) {
     //    unreadable: an empty list, the file kept aside).
     dispatcher_ = std::make_unique<TQtDispatcher>();
     prompt_ = std::make_unique<TQtPrompt>(this);
-    SetPrompt(prompt_.get());
+    SetPrompt(settings.Prompt ? settings.Prompt : prompt_.get());
     static TQtTypeNames typeNames;
     SetTypeNames(&typeNames);
     InstallOptionsDialog(this);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "MailFolders.h"
+#include "Prompt.h"
 
 class QAction;
 class QActionGroup;
@@ -34,6 +35,7 @@ class TFmPondra : public QMainWindow {
 public:
     struct TSettings {
         bool WithWorker = true; // tests build the window without a worker
+        IPrompt* Prompt = nullptr; // questions go here instead of to message boxes (tests)
     };
     explicit TFmPondra(const TSettings& settings);
     TFmPondra() : TFmPondra(TSettings{}) {}

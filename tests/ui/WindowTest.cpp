@@ -1,0 +1,362 @@
+// The main window without a worker: command states, status panels, progress, the
+// pending-operations list, the layout in Tavrel.ini, the start-up password and quitting.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "ClipboardFiles.h"
+#include "ExSysTray.h"
+#include "FmNewName.h"
+#include "FmPondra.h"
+#include "MailFolders.h"
+#include "ScriptedPrompt.h"
+#include "UiFixture.h"
+#include "Wait.h"
+
+namespace {
+QStringList IniKeysInOrder(const QString& file) {
+    QFile f(file);
+    f.open(QIODevice::ReadOnly);
+    QStringList keys;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        QString l = QString::fromUtf8(line).trimmed();
+        if (l.startsWith('['))
+            keys << l;
+        else if (l.contains('='))
+            keys << l.left(l.indexOf('='));
+    }
+    return keys;
+}
+
+TMailFolder& AddBox(TMailFolders& folders, const std::string& alias) {
+    auto box = std::make_unique<TMailFolder>(&folders);
+    box->Alias = alias;
+    return folders.Append(std::move(box));
+}
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        home = std::make_unique<TUiHome>();
+        SetWaitHook([](int) {});
+    }
+    void cleanup() {
+        SetWaitHook({});
+        home.reset();
+    }
+
+    void commandStatesWithNothingOpen() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        QApplication::clipboard()->clear();
+        w.IdleUpdate();
+        const QStringList enabled{"actQuit", "actMailsAdd", "actSelAll", "actViewAddr",
+                                  "actViewSearch", "actTiles", "actIcons", "actList",
+                                  "actDetails", "actViews", "actOptions", "actManual",
+                                  "actGotoWeb", "actAbout", "actShow"};
+        for (QAction* a : w.findChildren<QAction*>()) {
+            if (!a->objectName().startsWith("act")) continue;
+            QCOMPARE(QPair(a->objectName(), a->isEnabled()),
+                     QPair(a->objectName(), enabled.contains(a->objectName())));
+        }
+        QCOMPARE(w.PanelText(3), QString("Current Mail: Open a mail box first"));
+        QCOMPARE(w.PanelText(0), QString("Welcome to Tavrel, if you need help press F1 please."));
+        QCOMPARE(w.PanelText(2), QString("Pending Operations: 0"));
+    }
+
+    void selectionAndClipboardRules() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& box = AddBox(w.Folders(), "Box");
+        w.Folders().CurrentFolder = &box;
+        QTreeWidget* files = w.FilesView();
+        auto* file = new QTreeWidgetItem(files, QStringList{"a.txt"});
+        file->setData(0, Qt::UserRole, "\\a.txt");
+        auto* folder = new QTreeWidgetItem(files, QStringList{"docs"});
+        folder->setData(0, Qt::UserRole, "\\docs\\");
+        folder->setData(0, Qt::UserRole + 1, true);
+        QApplication::clipboard()->setMimeData(TClipboardFiles::Make({"/tmp/x.txt"}));
+        w.IdleUpdate();
+        QVERIFY(w.Action("actNewFolder")->isEnabled());
+        QVERIFY(w.Action("actPaste")->isEnabled());
+        QVERIFY(!w.Action("actUp")->isEnabled());
+        QCOMPARE(w.PanelText(3), QString("Current Mail: Box"));
+
+        file->setSelected(true); // a file only: no New Folder, no Paste
+        w.IdleUpdate();
+        QVERIFY(!w.Action("actNewFolder")->isEnabled());
+        QVERIFY(!w.Action("actPaste")->isEnabled());
+        QVERIFY(w.Action("actDelete")->isEnabled());
+        folder->setSelected(true); // a folder among them is a paste target
+        w.IdleUpdate();
+        QVERIFY(w.Action("actPaste")->isEnabled());
+
+        // A placeholder of a file not yet fetched keeps Paste off.
+        QApplication::clipboard()->setMimeData(TClipboardFiles::Make({"/tmp/x.txt", "*\\b.txt"}));
+        w.IdleUpdate();
+        QVERIFY(!w.Action("actPaste")->isEnabled());
+        QApplication::clipboard()->clear();
+    }
+
+    void progressBar() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        QProgressBar* bar = w.ProgressBar();
+        QVERIFY(bar->isHidden());
+        struct Case {
+            int position, maximum;
+            bool shown;
+            int value, min, max;
+        };
+        const Case cases[] = {
+            {0, 0, false, 1, 1, 1},   // nothing to do: hidden
+            {3, 10, true, 3, 1, 10},  // shown at 3 of 1..10
+            {7, 10, true, 7, 1, 10},  // same maximum: only the position moves
+            {2, 5, true, 2, 1, 5},    // a new maximum resets the bar
+            {9, 5, true, 5, 1, 5},    // beyond the end: shown full
+            {0, -1, false, 1, 1, 1},  // below 0: hidden again
+        };
+        for (const Case& c : cases) {
+            w.OnProgress(nullptr, c.position, c.maximum);
+            QCOMPARE(!bar->isHidden(), c.shown);
+            if (!c.shown) continue;
+            QCOMPARE(bar->value(), c.value);
+            QCOMPARE(bar->minimum(), c.min);
+            QCOMPARE(bar->maximum(), c.max);
+        }
+    }
+
+    void pendingOperationsList() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& a = AddBox(w.Folders(), "First");
+        TMailFolder& b = AddBox(w.Folders(), "Second");
+        a.Ops.Add(opSend, "\\", -1, "/tmp/a.txt");
+        a.Ops.Add(opDownload, "\\docs\\", -1, "b.txt");
+        b.Ops.Add(opDelete, "\\", -1, "c.txt");
+        b.Ops.Add(9, "\\", -1, "odd");
+        b.Ops.Add(opRefresh, "", -1, "");
+        w.RefreshOpsView();
+        w.IdleUpdate();
+        QCOMPARE(w.PendingCount(), 5);
+        QCOMPARE(w.PanelText(2), QString("Pending Operations: 5"));
+        QTreeWidget* ops = w.OpsView();
+        QVERIFY(ops->isHidden());
+        QCOMPARE(ops->topLevelItemCount(), 5);
+        const QStringList expected[] = {
+            {"1", "First", "Send", "\\", "/tmp/a.txt"},
+            {"2", "First", "Download", "\\docs\\", "b.txt"},
+            {"3", "Second", "Delete", "\\", "c.txt"},
+            {"4", "Second", "UnKnown", "\\", "odd"},
+            {"5", "Second", "Refresh", "", ""},
+        };
+        for (int r = 0; r < 5; ++r)
+            for (int c = 0; c < 5; ++c)
+                QCOMPARE(ops->topLevelItem(r)->text(c), expected[r][c]);
+        a.Ops.Clear();
+        b.Ops.Clear();
+    }
+
+    void layoutFirstStartDefaults() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        QCOMPARE(w.property("layoutState").toInt(), 2); // maximised
+        QCOMPARE(w.geometry(), QRect(290, 34, 852, 617)); // its restored bounds
+        QVERIFY(w.Action("actViewAddr")->isChecked());
+        QCOMPARE(w.ViewStyle(), 0);
+        QVERIFY(w.Action("actIcons")->isChecked());
+        QCOMPARE(w.FilesSortCol(), 0);
+        QVERIFY(w.FilesSortAsc());
+        for (int i = 0; i < 6; ++i) QCOMPARE(w.FilesView()->header()->sectionSize(i), 100);
+    }
+
+    void layoutValuesRead() {
+        QFile f(home->Path("Tavrel.ini"));
+        f.open(QIODevice::WriteOnly);
+        f.write("[IMAP]\nDomain=EXAMPLE.TEST\n[General]\nState=0\nLeft=10\nTop=20\nWidth=700\n"
+                "Height=500\nAddrBar=0\nLeftBar=junk\n[lvFiles]\n0=250\n1=x\nStyle=7\nSortCol=9\n"
+                "SortASC=0\n[lvSearch]\nSortCol=2\n");
+        f.close();
+        ReopenIniFile();
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        QCOMPARE(w.property("layoutState").toInt(), 0);
+        QCOMPARE(w.geometry(), QRect(10, 20, 700, 500));
+        QVERIFY(!w.Action("actViewAddr")->isChecked());
+        QCOMPARE(w.ViewStyle(), 3); // any other number: Details
+        QCOMPARE(w.FilesSortCol(), 0); // beyond the columns: the first
+        QVERIFY(!w.FilesSortAsc());
+        QCOMPARE(w.FilesView()->header()->sectionSize(0), 250);
+        QCOMPARE(w.FilesView()->header()->sectionSize(1), 100); // not a number: default
+        QCOMPARE(w.SearchSortCol(), 2);
+    }
+
+    void layoutWrittenInOrderBesideOtherSections() {
+        {
+            QFile f(home->Path("Tavrel.ini"));
+            f.open(QIODevice::WriteOnly);
+            f.write("[IMAP]\nDomain=EXAMPLE.TEST\n[TLS]\nVerifyPeer=0\n");
+        }
+        ReopenIniFile();
+        {
+            TScriptedPrompt prompt;
+            TFmPondra w({false, &prompt});
+        }
+        QStringList keys = IniKeysInOrder(home->Path("Tavrel.ini"));
+        const QStringList expected{"[IMAP]", "Domain", "[TLS]", "VerifyPeer", "[General]",
+                                   "Left", "Top", "Width", "Height", "State", "LeftBar",
+                                   "AddrBar", "[lvFiles]", "0", "1", "2", "3", "4", "5",
+                                   "Style", "SortASC", "SortCol", "[lvSearch]", "0", "1", "2",
+                                   "3", "4", "Style", "SortASC", "SortCol"};
+        QCOMPARE(keys, expected);
+        // And read back: a second start sees the same values.
+        ReopenIniFile();
+        TScriptedPrompt prompt;
+        TFmPondra again({false, &prompt});
+        QCOMPARE(again.ViewStyle(), 0);
+    }
+
+    void quitAsksWithPendingOperations() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& box = AddBox(w.Folders(), "Box");
+        for (int i = 0; i < 3; ++i) box.Ops.Add(opSend, "\\", -1, "/tmp/f");
+        prompt.answers = {id::No};
+        w.Action("actQuit")->trigger();
+        QCOMPARE(prompt.shown.size(), size_t(1));
+        QCOMPARE(prompt.shown[0].text, std::string("There are pending operations waiting to be "
+                                                   "submitted.\nAre you sure to quit right now?"));
+        QCOMPARE(prompt.shown[0].caption, std::string("Warning"));
+        QCOMPARE(prompt.shown[0].flags, mb::YesNo | mb::IconQuestion | mb::DefButton2);
+        box.Ops.Clear();
+        w.Action("actQuit")->trigger();
+        QCOMPARE(prompt.shown[1].text, std::string("Are you sure to quit right now?"));
+    }
+
+    void closeHidesWithMinimizeOnClose() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        w.Folders().Options->MinimizeOnClose = true;
+        w.Folders().Options->ShowTrayIcon = false;
+        w.show();
+        QVERIFY(!w.close()); // never closes itself
+        QVERIFY(prompt.shown.empty()); // no question
+        QVERIFY(w.Tray()->Active());
+        w.Action("actShow")->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.Tray()->Active()); // Show hides the icon again
+    }
+
+    void startupPasswordLoop() {
+        {
+            TFmPondra setup({false, nullptr});
+            setup.Folders().Options->PasswordRequired = true;
+            setup.Folders().Options->Password = "secret";
+            setup.Folders().Save();
+        }
+        QFile::remove(home->Path("Tavrel.ini"));
+        ReopenIniFile();
+        // A wrong entry, then the right one with blanks around it.
+        TScriptedPrompt prompt;
+        QStringList typed{"wrong", "  secret  "};
+        std::function<void(QWidget*)> answer = [&](QWidget* d) {
+            auto* dialog = qobject_cast<TFmNewName*>(d);
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), QString("Tavrel"));
+            QCOMPARE(dialog->Edit()->echoMode(), QLineEdit::Password);
+            dialog->SetText(typed.takeFirst());
+            QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+            if (!typed.isEmpty()) WhenModal(answer, 50);
+        };
+        WhenModal(answer);
+        TFmPondra w({false, &prompt});
+        QVERIFY(!w.StartupCancelled());
+        QCOMPARE(prompt.shown.size(), size_t(1));
+        QCOMPARE(prompt.shown[0].text, std::string("Wrong password, please retry."));
+        QCOMPARE(prompt.shown[0].flags, mb::OK | mb::IconStop);
+    }
+
+    void startupPasswordCancelLeavesIniAlone() {
+        {
+            TFmPondra setup({false, nullptr});
+            setup.Folders().Options->PasswordRequired = true;
+            setup.Folders().Save();
+        }
+        QFile f(home->Path("Tavrel.ini"));
+        f.open(QIODevice::WriteOnly);
+        f.write("[General]\nState=0\n");
+        f.close();
+        ReopenIniFile();
+        WhenModal([](QWidget* d) { static_cast<QDialog*>(d)->reject(); });
+        {
+            TScriptedPrompt prompt;
+            TFmPondra w({false, &prompt});
+            QVERIFY(w.StartupCancelled());
+        }
+        QFile again(home->Path("Tavrel.ini"));
+        again.open(QIODevice::ReadOnly);
+        QCOMPARE(again.readAll(), QByteArray("[General]\nState=0\n"));
+        QVERIFY(!QFile::exists(home->Path("MailRoot")));
+    }
+
+    void emptyPasswordStartsWhenNoneIsStored() {
+        {
+            TFmPondra setup({false, nullptr});
+            setup.Folders().Options->PasswordRequired = true;
+            setup.Folders().Save();
+        }
+        WhenModal([](QWidget* d) {
+            auto* dialog = static_cast<TFmNewName*>(d);
+            QVERIFY(dialog->OkButton()->isEnabled()); // forced on for the empty entry
+            QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+        });
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        QVERIFY(!w.StartupCancelled());
+        QVERIFY(prompt.shown.empty());
+    }
+
+    void helpContexts() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        QList<QUrl> opened;
+        auto saved = TFmPondra::OpenManual;
+        TFmPondra::OpenManual = [&](const QUrl& u) { opened << u; };
+        // Without a manual beside the program nothing opens; with one, the topic of the
+        // focused control's first window with a help context.
+        const bool hasManual = !TFmPondra::ManualFile().isEmpty();
+        w.HandleHelp(w.FilesView());
+        w.HandleHelp(nullptr); // the Manual command
+        QWidget other;
+        w.HandleHelp(&other);
+        TFmPondra::OpenManual = saved;
+        if (!hasManual) {
+            QVERIFY(opened.isEmpty());
+            QSKIP("no manual beside the test program");
+        }
+        QCOMPARE(opened.size(), 3);
+        QCOMPARE(opened[0].fragment(), QString("topic2"));
+        QCOMPARE(opened[1].fragment(), QString("topic1"));
+        QCOMPARE(opened[2].fragment(), QString("topic1"));
+        QVERIFY(w.PanelText(0).isEmpty()); // cleared again after the loading text
+    }
+
+private:
+    std::unique_ptr<TUiHome> home;
+};
+
+QTEST_MAIN(WindowTest)
+#include "WindowTest.moc"
