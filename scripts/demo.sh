@@ -103,3 +103,8 @@ run info Demo
 echo
 echo "Round trip verified: $files files ($bytes bytes) in $folders folders came back" \
      "from the mailbox byte for byte."
+
+if [ "${TAVREL_DEMO_WINDOW:-0}" = 1 ]; then
+    step "Opening the Tavrel window on $home (the mail servers stop when you quit it)"
+    TAVREL_HOME=$home "$build/Tavrel"
+fi
