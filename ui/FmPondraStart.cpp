@@ -94,9 +94,12 @@ void TFmPondra::BringToFront(const QByteArray& activationToken) {
 }
 
 int TFmPondra::HelpContextOf(QWidget* w) {
+    // Up through the parents to the window that holds the control, not beyond: a dialog
+    // without a context of its own has the start page, not its owner's topic.
     for (; w; w = w->parentWidget()) {
         const int context = w->property("helpContext").toInt();
         if (context != 0) return context;
+        if (w->isWindow()) break;
     }
     return 1;
 }

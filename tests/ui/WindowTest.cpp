@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QHeaderView>
+#include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
@@ -340,8 +341,9 @@ private slots:
         const bool hasManual = !TFmPondra::ManualFile().isEmpty();
         w.HandleHelp(w.FilesView());
         w.HandleHelp(nullptr); // the Manual command
-        QWidget other;
-        w.HandleHelp(&other);
+        QDialog other(&w); // a dialog of its own without a context: the start page
+        QLineEdit field(&other);
+        w.HandleHelp(&field);
         TFmPondra::OpenManual = saved;
         if (!hasManual) {
             QVERIFY(opened.isEmpty());
