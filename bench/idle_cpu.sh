@@ -22,7 +22,7 @@ for box in One Two; do
   "$build/tavrel-cli" add-box "$box" --address "$box@localhost" --smtp 127.0.0.1:2525 \
     --pop 127.0.0.1:1110 --account "$box" --password x >/dev/null
 done
-Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5>"$tmp/display" 2>/dev/null &
+Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp -noreset 5>"$tmp/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 50); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$tmp/display")

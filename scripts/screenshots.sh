@@ -23,7 +23,7 @@ chmod 700 "$XDG_RUNTIME_DIR"
   --pop pop.example.org --account photos --password x >/dev/null
 printf '[General]\nState=0\nLeft=0\nTop=0\nWidth=1000\nHeight=620\nLeftBar=200\n[lvFiles]\n0=220\n1=80\n2=140\n3=150\n4=80\n5=100\nStyle=3\n' \
   >"$TAVREL_HOME/Tavrel.ini"
-Xvfb -displayfd 5 -screen 0 1100x720x24 -nolisten tcp 5>"$tmp/display" 2>/dev/null &
+Xvfb -displayfd 5 -screen 0 1100x720x24 -nolisten tcp -noreset 5>"$tmp/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 50); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$tmp/display")

@@ -29,9 +29,11 @@ def check(cond, what):
 
 
 def start_xvfb():
+    # -noreset: the server would reset when its last client leaves, and a program started
+    # right after that could not connect.
     r, w = os.pipe()
     proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x800x24",
-                             "-nolisten", "tcp"], pass_fds=(w,), stderr=subprocess.DEVNULL)
+                             "-nolisten", "tcp", "-noreset"], pass_fds=(w,), stderr=subprocess.DEVNULL)
     os.close(w)
     number = b""
     while not number.endswith(b"\n"):
