@@ -4,6 +4,7 @@
 #include "EngineConfig.h"
 #include "ExStatusBar.h"
 #include "ExSysTray.h"
+#include "FileListAdapter.h"
 #include "FmFileProp.h"
 #include "FmOptions.h"
 #include "IniFile.h"
@@ -237,6 +238,7 @@ void TFmPondra::BuildWidgets() {
 
     tray_ = new TExSysTray(this);
     tray_->setObjectName("exsystry1");
+    files_ = std::make_unique<TFileListAdapter>(lvFiles_, cbbAddress_);
 }
 
 QAction* TFmPondra::MakeAction(const char* name, const QString& caption, const QString& hint,
@@ -311,6 +313,23 @@ void TFmPondra::BuildActions() {
     for (int i = 0; i < 4; ++i)
         connect(Action(styles[i]), &QAction::triggered, this, [this, i] { SetViewStyle(i); });
     connect(tray_, &TExSysTray::IconDblClick, this, &TFmPondra::Show);
+    connect(Action("actMailsOpen"), &QAction::triggered, this, &TFmPondra::OpenMailbox);
+    connect(lvMails_, &QListWidget::itemActivated, this, &TFmPondra::OpenMailbox);
+    connect(Action("actEnter"), &QAction::triggered, this, &TFmPondra::EnterSelected);
+    connect(lvFiles_, &QTreeWidget::itemActivated, this, &TFmPondra::EnterSelected);
+    connect(Action("actRefresh"), &QAction::triggered, this, &TFmPondra::RefreshMailbox);
+    connect(Action("actUp"), &QAction::triggered, this, [this] {
+        if (TMailFolder* box = folders_->CurrentFolder) {
+            box->GoUp();
+            ListCurrent();
+        }
+    });
+    connect(Action("actBack"), &QAction::triggered, this, [this] {
+        if (TMailFolder* box = folders_->CurrentFolder) box->GoBack(files_->View(), files_->Address());
+    });
+    connect(Action("actFoward"), &QAction::triggered, this, [this] {
+        if (TMailFolder* box = folders_->CurrentFolder) box->GoForward(files_->View(), files_->Address());
+    });
     // Every command may change what the rules look at.
     for (QAction* a : actions_)
         connect(a, &QAction::triggered, this, [this] { QTimer::singleShot(0, this, &TFmPondra::IdleUpdate); });

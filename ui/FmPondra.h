@@ -23,6 +23,7 @@ class QToolBar;
 class QToolButton;
 class QTreeWidget;
 class TExStatusBar;
+class TFileListAdapter;
 class TExSysTray;
 class TQtDispatcher;
 class TQtPrompt;
@@ -102,6 +103,12 @@ private:
     void UpdateTray();
     void SetFilesSort(int col, bool asc);
     void SetSearchSort(int col, bool asc);
+    // Browsing the open mailbox: the mailbox selected in lvMails, listing, moving about.
+    TMailFolder* SelectedMailbox() const;
+    void ListCurrent(const std::string& path = {});
+    void OpenMailbox();
+    void EnterSelected();
+    void RefreshMailbox();
     bool SelectionHasBusyEntry() const;
     bool SelectionAllowsPaste() const;
 
@@ -137,4 +144,5 @@ private:
     QMenu* pmTray_ = nullptr;
     QMenu *pmFiles_ = nullptr, *pmMails_ = nullptr, *pmSearch_ = nullptr;
     QTimer* idle_ = nullptr;
+    std::unique_ptr<TFileListAdapter> files_;
 };

@@ -4,6 +4,7 @@
 
 #include "ClipboardFiles.h"
 #include "ExStatusBar.h"
+#include "FileListAdapter.h"
 #include "UiText.h"
 
 #include <QAction>
@@ -115,9 +116,8 @@ void TFmPondra::OnProgress(TMailFolder*, int32_t position, int32_t maximum) {
     bar->repaint();
 }
 
-void TFmPondra::OnOperationDone(TMailFolder*) {
-    // The explorer lists the open folder again here once the file list is filled by the
-    // model; the mailbox list and the pending operations follow every operation.
+void TFmPondra::OnOperationDone(TMailFolder* box) {
+    if (box && box == folders_->CurrentFolder) ListCurrent();
     RefreshMailboxList();
     RefreshOpsView();
     IdleUpdate();
@@ -158,4 +158,46 @@ void TFmPondra::RefreshMailboxList() {
             item->setSelected(true);
         }
     }
+}
+
+TMailFolder* TFmPondra::SelectedMailbox() const {
+    // The list holds the mailboxes in the collection's order.
+    const QList<QListWidgetItem*> selected = lvMails_->selectedItems();
+    if (selected.isEmpty()) return nullptr;
+    const int row = lvMails_->row(selected.first());
+    return row >= 0 && row < folders_->Count() ? &folders_->Items(row) : nullptr;
+}
+
+void TFmPondra::ListCurrent(const std::string& path) {
+    if (TMailFolder* box = folders_->CurrentFolder) {
+        box->ListFolder(files_->View(), files_->Address(), path);
+        return;
+    }
+    lvFiles_->clear();
+    files_->Address()->Clear();
+}
+
+void TFmPondra::OpenMailbox() {
+    TMailFolder* box = SelectedMailbox();
+    if (!box) return;
+    // A mailbox read before opens at once; otherwise its structure is read first and it
+    // becomes the open one when the worker is done (OnOperationDone lists it then).
+    if (box->Open()) ListCurrent();
+    RefreshMailboxList();
+    RefreshOpsView();
+}
+
+void TFmPondra::EnterSelected() {
+    TMailFolder* box = folders_->CurrentFolder;
+    QTreeWidgetItem* item = lvFiles_->currentItem();
+    if (!box || !item || !item->data(0, Qt::UserRole + 1).toBool()) return;
+    box->EnterFolder(S(item->text(0)));
+    ListCurrent();
+}
+
+void TFmPondra::RefreshMailbox() {
+    TMailFolder* box = folders_->CurrentFolder ? folders_->CurrentFolder : SelectedMailbox();
+    if (!box) return;
+    box->QueueRefresh();
+    RefreshOpsView();
 }

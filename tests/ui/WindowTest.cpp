@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QFile>
 #include <QHeaderView>
 #include <QDialog>
@@ -328,6 +329,47 @@ private slots:
         TFmPondra w({false, &prompt});
         QVERIFY(!w.StartupCancelled());
         QVERIFY(prompt.shown.empty());
+    }
+
+    void browseAnOpenedMailbox() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& box = AddBox(w.Folders(), "Box");
+        box.Opened = true; // its structure was read before
+        TExFile docs;
+        docs.Path = "\\docs\\";
+        docs.IsFolder = true;
+        box.Files.Add(docs);
+        TExFile file;
+        file.Path = "\\docs\\a.txt";
+        file.Size = 10;
+        box.Files.Add(file);
+        w.RefreshMailboxList();
+        w.MailsView()->item(0)->setSelected(true);
+        w.IdleUpdate(); // commands follow the selection
+        w.Action("actMailsOpen")->trigger();
+        QCOMPARE(w.Folders().CurrentFolder, &box);
+        QTreeWidget* files = w.FilesView();
+        QCOMPARE(files->topLevelItemCount(), 1);
+        QCOMPARE(files->topLevelItem(0)->text(0), QString("docs"));
+        QCOMPARE(w.MailsView()->item(0)->data(Qt::UserRole).toInt(), 1); // the open one
+
+        files->setCurrentItem(files->topLevelItem(0));
+        w.IdleUpdate();
+        w.Action("actEnter")->trigger();
+        QCOMPARE(box.CurrentPath, std::string("\\docs\\"));
+        QCOMPARE(files->topLevelItemCount(), 1);
+        QCOMPARE(files->topLevelItem(0)->text(0), QString("a.txt"));
+        QCOMPARE(w.findChild<QComboBox*>("cbbAddress")->currentText(), QString("Box\\docs"));
+        w.IdleUpdate();
+        QVERIFY(w.Action("actUp")->isEnabled());
+        QVERIFY(w.Action("actBack")->isEnabled());
+        w.Action("actUp")->trigger();
+        QCOMPARE(box.CurrentPath, std::string("\\"));
+        // A refresh is queued for the worker (none here): it shows as pending.
+        w.Action("actRefresh")->trigger();
+        QCOMPARE(w.PendingCount(), 1);
+        box.Ops.Clear();
     }
 
     void helpContexts() {
