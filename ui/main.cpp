@@ -1,6 +1,7 @@
 // Tavrel, the window. One instance per user and program folder: a second start hands its
 // request ("activate", or a drop notice with --drop) to the running one and ends.
 #include "AppDir.h"
+#include "AppStyle.h"
 #include "FmPondra.h"
 #include "IniFile.h"
 #include "ProgramLock.h"
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    QApplication::setStyle(new TAppStyle); // tooltips after 200 ms
     TFmPondra window;
     if (window.StartupCancelled()) return 0;
     QObject::connect(&instance, &TSingleInstance::Activate, &window,
