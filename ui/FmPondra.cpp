@@ -318,6 +318,13 @@ void TFmPondra::BuildActions() {
     connect(Action("actEnter"), &QAction::triggered, this, &TFmPondra::EnterSelected);
     connect(lvFiles_, &QTreeWidget::itemActivated, this, &TFmPondra::EnterSelected);
     connect(Action("actRefresh"), &QAction::triggered, this, &TFmPondra::RefreshMailbox);
+    connect(Action("actNewFolder"), &QAction::triggered, this, &TFmPondra::NewFolderCommand);
+    connect(Action("actDelete"), &QAction::triggered, this, &TFmPondra::DeleteCommand);
+    connect(Action("actDownload"), &QAction::triggered, this, &TFmPondra::DownloadCommand);
+    connect(Action("actCopy"), &QAction::triggered, this, &TFmPondra::CopyCommand);
+    connect(Action("actPaste"), &QAction::triggered, this, &TFmPondra::PasteCommand);
+    connect(Action("actProperties"), &QAction::triggered, this, &TFmPondra::PropertiesCommand);
+    connect(Action("actSelAll"), &QAction::triggered, lvFiles_, &QTreeWidget::selectAll);
     connect(Action("actUp"), &QAction::triggered, this, [this] {
         if (TMailFolder* box = folders_->CurrentFolder) {
             box->GoUp();

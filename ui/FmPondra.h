@@ -105,10 +105,24 @@ private:
     void SetSearchSort(int col, bool asc);
     // Browsing the open mailbox: the mailbox selected in lvMails, listing, moving about.
     TMailFolder* SelectedMailbox() const;
-    void ListCurrent(const std::string& path = {});
     void OpenMailbox();
     void EnterSelected();
     void RefreshMailbox();
+    // The file commands on the open mailbox.
+    void NewFolderCommand();
+    void DeleteCommand();
+    void DownloadCommand();
+    void CopyCommand();
+    void PasteCommand();
+    void PropertiesCommand();
+
+public:
+    // Lists the open mailbox's current folder (or `path`) into lvFiles and the address box.
+    void ListCurrent(const std::string& path = {});
+    // A placeholder ("*" + entry path) dropped on a local folder: downloaded, then copied.
+    void DropNotice(const QByteArray& source, const QByteArray& dest);
+
+private:
     bool SelectionHasBusyEntry() const;
     bool SelectionAllowsPaste() const;
 

@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     if (window.StartupCancelled()) return 0;
     QObject::connect(&instance, &TSingleInstance::Activate, &window,
                      [&window](const QByteArray& token) { window.BringToFront(token); });
+    QObject::connect(&instance, &TSingleInstance::Drop, &window, &TFmPondra::DropNotice);
     window.ShowWindowFromLayout();
     return app.exec();
 }

@@ -372,6 +372,89 @@ private slots:
         box.Ops.Clear();
     }
 
+    void fileCommands() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& box = AddBox(w.Folders(), "Box");
+        box.Opened = true;
+        for (const char* path : {"\\d1\\", "\\d2\\"}) {
+            TExFile f;
+            f.Path = path;
+            f.IsFolder = true;
+            box.Files.Add(f);
+        }
+        for (const char* path : {"\\a.txt", "\\b.txt", "\\c.txt"}) {
+            TExFile f;
+            f.Path = path;
+            f.Size = 3;
+            box.Files.Add(f);
+        }
+        w.RefreshMailboxList();
+        w.MailsView()->item(0)->setSelected(true);
+        w.IdleUpdate();
+        w.Action("actMailsOpen")->trigger();
+        QCOMPARE(w.FilesView()->topLevelItemCount(), 5);
+
+        // New Folder: an existing name, then one that cannot be stored, then a new one.
+        QStringList names{"d1", "x*y", "fresh"};
+        std::function<void(QWidget*)> type = [&](QWidget* d) {
+            auto* dialog = qobject_cast<TFmNewName*>(d);
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), QString("New Folder"));
+            dialog->SetText(names.takeFirst());
+            QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+            if (!names.isEmpty()) WhenModal(type, 20);
+        };
+        WhenModal(type);
+        w.IdleUpdate();
+        w.Action("actNewFolder")->trigger();
+        QCOMPARE(prompt.shown.size(), size_t(2));
+        QCOMPARE(prompt.shown[0].text, std::string("The folder name you specified already exists."));
+        QVERIFY(box.Files.IndexOf("\\fresh\\") >= 0);
+        QVERIFY(box.Files.IndexOf("\\x*y\\") < 0);
+        QCOMPARE(box.Ops.Count(), 1);
+        box.Ops.Clear();
+        box.Files.Delete(box.Files.IndexOf("\\fresh\\"));
+        w.Action("actRefresh")->trigger(); // (queues a refresh; cleared below)
+        box.Ops.Clear();
+
+        // Delete five items: one question, Yes is the default, five deletions.
+        w.ListCurrent();
+        w.FilesView()->selectAll();
+        w.IdleUpdate();
+        prompt.shown.clear();
+        prompt.answers = {id::Yes};
+        w.Action("actDelete")->trigger();
+        QCOMPARE(prompt.shown.size(), size_t(1));
+        QCOMPARE(prompt.shown[0].text,
+                 std::string("Are you sure to remove the selected items from you email?\nThe "
+                             "items will not be moved to Recycle Bin and will be deleted directly."));
+        QCOMPARE(prompt.shown[0].flags, mb::YesNo | mb::IconQuestion);
+        QCOMPARE(box.Ops.Count(), 5);
+        QCOMPARE(w.OpsView()->topLevelItemCount(), 5);
+        box.Ops.Clear();
+        for (int i = 0; i < box.Files.Count(); ++i) box.Files.Items(i).State = fsNone;
+
+        // Copy of entries not in the cache: placeholders, and notice 0 (suppressed here).
+        IniFile().WriteBool("MsgBox", "0", true);
+        w.ListCurrent();
+        for (int i = 0; i < w.FilesView()->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = w.FilesView()->topLevelItem(i);
+            item->setSelected(item->text(0) == "a.txt" || item->text(0) == "d2");
+        }
+        w.IdleUpdate();
+        w.Action("actCopy")->trigger();
+        const std::vector<std::string> copied =
+            TClipboardFiles::Read(QApplication::clipboard()->mimeData());
+        // The empty folder counts as local (nothing below it is missing): its cache path.
+        QCOMPARE(copied.size(), size_t(2));
+        QCOMPARE(copied[0], box.LocalDir() + "d2");
+        QCOMPARE(copied[1], std::string("*\\a.txt"));
+        w.IdleUpdate();
+        QVERIFY(!w.Action("actPaste")->isEnabled()); // placeholders are never pasted back
+        QApplication::clipboard()->clear();
+    }
+
     void helpContexts() {
         TScriptedPrompt prompt;
         TFmPondra w({false, &prompt});

@@ -1,0 +1,129 @@
+// The main window's file commands on the open mailbox: New Folder, Delete, Download, Copy,
+// Paste, Select All, Properties, and the drop notice of a placeholder dropped outside.
+#include "FmPondra.h"
+
+#include "ClipboardFiles.h"
+#include "FileListAdapter.h"
+#include "FileProps.h"
+#include "FmMsgBox.h"
+#include "FmNewName.h"
+#include "UiText.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QTreeWidget>
+
+namespace {
+struct TSelected {
+    std::string caption;
+    bool folder = false;
+};
+
+// The selected rows in list order (the view's order, not the order they were clicked).
+std::vector<TSelected> SelectedRows(QTreeWidget* view) {
+    std::vector<TSelected> rows;
+    for (int i = 0; i < view->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = view->topLevelItem(i);
+        if (item->isSelected()) rows.push_back({S(item->text(0)), item->data(0, Qt::UserRole + 1).toBool()});
+    }
+    return rows;
+}
+} // namespace
+
+void TFmPondra::NewFolderCommand() {
+    TMailFolder* box = folders_->CurrentFolder;
+    if (!box) return;
+    TFmNewName dialog(this);
+    dialog.SetMode(TFmNewName::nmName);
+    dialog.setWindowTitle("New Folder");
+    dialog.SetPrompt("Please enter the new name:");
+    while (dialog.exec() == QDialog::Accepted) {
+        const std::string name = S(dialog.Text());
+        // "*" and "?" pass the dialog's filter but cannot be stored (a leading "*" marks a
+        // placeholder on the clipboard): refused like an existing name.
+        if (!IsStorableName(name)) {
+            Prompt().MessageBox("\"" + name + "\" cannot be used as a folder name.", "",
+                                mb::OK | mb::IconStop);
+            continue;
+        }
+        if (box->NewFolder("", name)) break;
+        Prompt().MessageBox("The folder name you specified already exists.", "",
+                            mb::OK | mb::IconStop);
+    }
+    RefreshOpsView();
+    ListCurrent();
+}
+
+void TFmPondra::DeleteCommand() {
+    TMailFolder* box = folders_->CurrentFolder;
+    const std::vector<TSelected> rows = SelectedRows(lvFiles_);
+    if (!box || rows.empty()) return;
+    if (Prompt().MessageBox("Are you sure to remove the selected items from you email?\n"
+                            "The items will not be moved to Recycle Bin and will be deleted "
+                            "directly.",
+                            "Warning", mb::YesNo | mb::IconQuestion) != id::Yes)
+        return;
+    for (const TSelected& r : rows) box->DeleteItem("", r.folder ? r.caption + "\\" : r.caption, true);
+    RefreshOpsView();
+    ListCurrent();
+}
+
+void TFmPondra::DownloadCommand() {
+    TMailFolder* box = folders_->CurrentFolder;
+    const std::vector<TSelected> rows = SelectedRows(lvFiles_);
+    if (!box || rows.empty()) return;
+    for (const TSelected& r : rows) box->DownloadItem("", r.folder ? r.caption + "\\" : r.caption, -1);
+    ListCurrent();
+    RefreshOpsView();
+}
+
+void TFmPondra::CopyCommand() {
+    TMailFolder* box = folders_->CurrentFolder;
+    const std::vector<TSelected> rows = SelectedRows(lvFiles_);
+    if (!box || rows.empty()) return;
+    std::vector<std::string> names;
+    bool allLocal = true;
+    for (const TSelected& r : rows) {
+        const std::string path = box->CurrentPath + r.caption + (r.folder ? "\\" : "");
+        if (box->IsLocal(path)) {
+            names.push_back(box->LocalDir() + r.caption);
+        } else {
+            names.push_back("*" + box->CurrentPath + r.caption);
+            allLocal = false;
+        }
+    }
+    QApplication::clipboard()->setMimeData(TClipboardFiles::Make(names));
+    if (!allLocal) ShowNotice(this, 0, QString(), 0, "Warning");
+}
+
+void TFmPondra::PasteCommand() {
+    TMailFolder* box = folders_->CurrentFolder;
+    if (!box || !ClipboardUsable()) return;
+    std::string target;
+    for (const TSelected& r : SelectedRows(lvFiles_))
+        if (r.folder) {
+            target = box->CurrentPath + r.caption + "\\";
+            break;
+        }
+    for (const std::string& name : TClipboardFiles::Read(QApplication::clipboard()->mimeData()))
+        box->AddLocal(target, name, true);
+    RefreshOpsView();
+    ListCurrent();
+}
+
+void TFmPondra::PropertiesCommand() {
+    TMailFolder* box = folders_->CurrentFolder;
+    if (!box || QApplication::focusWidget() != lvFiles_) return;
+    const std::vector<TSelected> rows = SelectedRows(lvFiles_);
+    if (rows.size() != 1) return;
+    const int i = box->Files.IndexOf(box->CurrentPath + rows[0].caption + (rows[0].folder ? "\\" : ""));
+    if (i >= 0) ShowFileProperties(box->Files, box->Alias, box->Files.Items(i));
+}
+
+void TFmPondra::DropNotice(const QByteArray& source, const QByteArray& dest) {
+    TMailFolder* box = folders_->CurrentFolder;
+    if (!box) return; // nowhere to go
+    if (source.startsWith('*')) box->PendingDrags->AddDrag(source.mid(1).toStdString(), dest.toStdString());
+    ListCurrent();
+    RefreshOpsView();
+}
