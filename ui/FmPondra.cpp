@@ -54,6 +54,7 @@ TFmPondra::TFmPondra(const TSettings& settings) {
     //    panel hidden.
     setObjectName("TFmPondra");
     setProperty("helpContext", 2);
+    Q_INIT_RESOURCE(resources); // the icons live in this static library
     setWindowIcon(QIcon(":/tavrel.svg"));
     BuildWidgets();
     BuildActions();
@@ -184,6 +185,9 @@ void TFmPondra::BuildWidgets() {
     lvFiles_ = MakeReport(splSearch_, "lvFiles",
                           {"Name", "Size", "Type", "Date Modified", "Location", "Action"});
     lvFiles_->setContextMenuPolicy(Qt::CustomContextMenu);
+    lvFiles_->setAcceptDrops(true);
+    lvFiles_->viewport()->setAcceptDrops(true);
+    lvFiles_->viewport()->installEventFilter(this); // drops of local files
     lvFiles_->header()->setSortIndicatorShown(true);
     lvFiles_->header()->setSectionsClickable(true);
     connect(lvFiles_->header(), &QHeaderView::sectionClicked, this, [this](int col) {

@@ -22,6 +22,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 class TExStatusBar;
 class TFileListAdapter;
 class TExSysTray;
@@ -115,10 +116,16 @@ private:
     void CopyCommand();
     void PasteCommand();
     void PropertiesCommand();
+    // Drag-over and drop events of lvFiles' viewport; true when handled.
+    bool FilesDropEvent(QEvent* e);
 
 public:
     // Lists the open mailbox's current folder (or `path`) into lvFiles and the address box.
     void ListCurrent(const std::string& path = {});
+    // Local files and folders dropped onto lvFiles: onto a folder item (into it) or empty
+    // space (item null: the current folder), never onto a file item.
+    bool AcceptsDrop(QTreeWidgetItem* item, const std::vector<std::string>& names) const;
+    void DropFiles(QTreeWidgetItem* item, const std::vector<std::string>& names);
     // A placeholder ("*" + entry path) dropped on a local folder: downloaded, then copied.
     void DropNotice(const QByteArray& source, const QByteArray& dest);
 

@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTreeWidget>
 
 namespace {
@@ -126,4 +128,37 @@ void TFmPondra::DropNotice(const QByteArray& source, const QByteArray& dest) {
     if (source.startsWith('*')) box->PendingDrags->AddDrag(source.mid(1).toStdString(), dest.toStdString());
     ListCurrent();
     RefreshOpsView();
+}
+
+bool TFmPondra::AcceptsDrop(QTreeWidgetItem* item, const std::vector<std::string>& names) const {
+    if (!folders_->CurrentFolder || names.empty()) return false;
+    if (item && !item->data(0, Qt::UserRole + 1).toBool()) return false; // onto a file
+    for (const std::string& n : names)
+        if (n.find('*') != std::string::npos) return false; // our own placeholders
+    return true;
+}
+
+void TFmPondra::DropFiles(QTreeWidgetItem* item, const std::vector<std::string>& names) {
+    if (!AcceptsDrop(item, names)) return;
+    TMailFolder* box = folders_->CurrentFolder;
+    const std::string target = item ? box->CurrentPath + S(item->text(0)) + "\\" : std::string();
+    for (const std::string& name : names) box->AddLocal(target, name, true);
+    RefreshOpsView();
+    ListCurrent();
+}
+
+bool TFmPondra::FilesDropEvent(QEvent* e) {
+    if (e->type() != QEvent::DragEnter && e->type() != QEvent::DragMove && e->type() != QEvent::Drop)
+        return false;
+    auto* drop = static_cast<QDropEvent*>(e);
+    QTreeWidgetItem* item = lvFiles_->itemAt(drop->position().toPoint());
+    const std::vector<std::string> names = TClipboardFiles::Read(drop->mimeData());
+    if (!AcceptsDrop(item, names)) {
+        drop->ignore();
+        return true;
+    }
+    drop->setDropAction(Qt::CopyAction);
+    drop->accept();
+    if (e->type() == QEvent::Drop) DropFiles(item, names);
+    return true;
 }

@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QMessageBox>
 #include <QStatusTipEvent>
+#include <QTreeWidget>
 #include <QWindow>
 
 #include <openssl/crypto.h>
@@ -128,6 +129,7 @@ void TFmPondra::HandleHelp(QWidget* focus) {
 }
 
 bool TFmPondra::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == lvFiles_->viewport() && FilesDropEvent(e)) return true;
     if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_F1 &&
         watched->isWidgetType()) {
         QWidget* focus = QApplication::focusWidget();

@@ -7,9 +7,11 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QDialog>
+#include <QDragEnterEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QUrl>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -24,6 +26,7 @@
 #include "MailFolders.h"
 #include "ScriptedPrompt.h"
 #include "UiFixture.h"
+#include "UiText.h"
 #include "Wait.h"
 
 namespace {
@@ -453,6 +456,56 @@ private slots:
         w.IdleUpdate();
         QVERIFY(!w.Action("actPaste")->isEnabled()); // placeholders are never pasted back
         QApplication::clipboard()->clear();
+    }
+
+    void dropsOntoTheFileList() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& box = AddBox(w.Folders(), "Box");
+        box.Opened = true;
+        TExFile folder;
+        folder.Path = "\\d1\\";
+        folder.IsFolder = true;
+        box.Files.Add(folder);
+        TExFile file;
+        file.Path = "\\f.txt";
+        box.Files.Add(file);
+        w.RefreshMailboxList();
+        w.MailsView()->item(0)->setSelected(true);
+        w.IdleUpdate();
+        w.Action("actMailsOpen")->trigger();
+        w.resize(900, 600);
+        w.show();
+        QFile local(home->Path("local.txt"));
+        local.open(QIODevice::WriteOnly);
+        local.write("hello");
+        local.close();
+        const std::vector<std::string> names{S(home->Path("local.txt"))};
+        auto row = [&](const QString& caption) {
+            return w.FilesView()->findItems(caption, Qt::MatchExactly).value(0);
+        };
+        QVERIFY(!w.AcceptsDrop(row("f.txt"), names)); // onto a file: refused
+        w.DropFiles(row("f.txt"), names);
+        QCOMPARE(box.Ops.Count(), 0);
+        QVERIFY(!w.AcceptsDrop(nullptr, {"*\\f.txt"})); // a placeholder of ours
+        QVERIFY(w.AcceptsDrop(row("d1"), names));
+        w.DropFiles(row("d1"), names); // onto a folder: into it
+        QCOMPARE(box.Ops.Count(), 1);
+        QCOMPARE(box.Ops.Get(0).Path, std::string("\\d1\\"));
+        // Empty space, through the viewport's events as a real drag delivers them: the
+        // current folder.
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(home->Path("local.txt"))});
+        const QPoint empty(20, w.FilesView()->viewport()->height() - 5);
+        QDragEnterEvent enter(empty, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.FilesView()->viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(empty), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.FilesView()->viewport(), &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(box.Ops.Count(), 2);
+        QCOMPARE(box.Ops.Get(1).Path, std::string("\\"));
+        box.Ops.Clear();
     }
 
     void helpContexts() {
