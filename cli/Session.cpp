@@ -39,7 +39,9 @@ TCliSession::TCliSession(TProgressPrinter& printer, TTerminalPrompt& prompt, boo
 
 TCliSession::~TCliSession() {
     // The collection wipes the cache folder and stops the worker; only then is the
-    // program folder free for the next run.
+    // program folder free for the next run. The worker may still finish an operation while
+    // it is stopped: its report must not reach this half-destroyed session.
+    if (folders_) folders_->OnOperationFinished = {};
     folders_.reset();
     printer_.ClearLive();
 }

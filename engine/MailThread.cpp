@@ -331,6 +331,9 @@ void TMailThread::WorkHandler(int64_t count) {
     }
     uint64_t now = TickMs();
     if (now - g_lastReportTick <= 100) return;
+    // While a question is open the window holds the worker's calls; a transfer must not
+    // stall on a progress report (the server would time the session out).
+    if (OpenQuestions() > 0) return;
     g_lastReportTick = now;
     Position = ProgressBase + count;
     Sync([this] { ReportProgress(); });

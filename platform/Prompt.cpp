@@ -1,5 +1,7 @@
 #include "Prompt.h"
 
+#include <atomic>
+
 namespace {
 class TSilentPrompt : public IPrompt {
 public:
@@ -22,8 +24,8 @@ public:
 
 TSilentPrompt g_silent;
 IPrompt* g_prompt = &g_silent;
-// Written and read on the window's thread only (questions are asked there).
-int g_open = 0;
+// Changed on the window's thread (questions are asked there); the worker reads it too.
+std::atomic<int> g_open{0};
 
 struct TOpenQuestion {
     TOpenQuestion() { ++g_open; }

@@ -51,4 +51,4 @@ public:
 // waiting for the answer (a FinishOp while AddLocal asks "replace?").
 IPrompt& Prompt();
 void SetPrompt(IPrompt* prompt); // nullptr restores the default
-int OpenQuestions();
+int OpenQuestions(); // may be read on any thread

@@ -113,6 +113,8 @@ TFmPondra::TFmPondra(const TSettings& settings) {
     searching_ = false;
     setWindowTitle("Tavrel");
 
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this,
+            [this] { clipboardKnown_ = false; });
     // The idle update: cheap rules, evaluated a few times a second and after each command.
     idle_ = new QTimer(this);
     idle_->setInterval(200);
@@ -124,13 +126,30 @@ TFmPondra::TFmPondra(const TSettings& settings) {
 TFmPondra::~TFmPondra() {
     qApp->removeEventFilter(this);
     if (!startupCancelled_) SaveLayout();
-    // Frees the collection: MailRoot removed, the worker asked to stop and waited for up
-    // to 1000 ms while its calls are still served, then let go.
-    folders_.reset();
+    FreeCollection();
     SetPrompt(nullptr);
     SetTypeNames(nullptr);
     SetOptionsDialogRunner({});
     SetFilePropRunner({});
+}
+
+void TFmPondra::FreeCollection() {
+    if (!folders_) return;
+    // The collection removes MailRoot, asks the worker to stop and waits for up to 1000 ms
+    // while the worker's calls are still served. Nothing of the window may run meanwhile
+    // (the collection is half gone): no callbacks, no user input, only the worker's calls.
+    hide();
+    folders_->OnOperationDone = {};
+    folders_->OnProgress = {};
+    folders_->OnStatus = {};
+    folders_->OnOperationFinished = {};
+    folders_->ProcessMessages = [this] { dispatcher_->TPumpedDispatcher::ProcessMessages(); };
+    const bool hadWorker = folders_->MailThread() != nullptr;
+    folders_.reset();
+    // A worker that did not end in time was let go and may still be inside a call to the
+    // dispatcher: refuse it everything from now on, and keep the dispatcher's memory.
+    dispatcher_->Abandon();
+    if (hadWorker) (void)dispatcher_.release();
 }
 
 void TFmPondra::BuildWidgets() {

@@ -91,6 +91,7 @@ protected:
 
 private:
     void BuildWidgets();
+    void FreeCollection();
     void BuildActions();
     void BuildMenus();
     QAction* MakeAction(const char* name, const QString& caption, const QString& hint,
@@ -166,4 +167,5 @@ private:
     QMenu *pmFiles_ = nullptr, *pmMails_ = nullptr, *pmSearch_ = nullptr;
     QTimer* idle_ = nullptr;
     std::unique_ptr<TFileListAdapter> files_;
+    mutable bool clipboardKnown_ = false, clipboardUsable_ = false;
 };

@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -123,6 +124,12 @@ void TFmPondra::PropertiesCommand() {
 }
 
 void TFmPondra::DropNotice(const QByteArray& source, const QByteArray& dest) {
+    // A notice that arrives while a question is open waits for its answer: the code that
+    // asked must find the queue and the table as it left them.
+    if (OpenQuestions() > 0) {
+        QTimer::singleShot(50, this, [this, source, dest] { DropNotice(source, dest); });
+        return;
+    }
     TMailFolder* box = folders_->CurrentFolder;
     if (!box) return; // nowhere to go
     if (source.startsWith('*')) box->PendingDrags->AddDrag(source.mid(1).toStdString(), dest.toStdString());

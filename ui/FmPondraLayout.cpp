@@ -70,6 +70,8 @@ void TFmPondra::LoadLayout() {
         setGeometry(std::clamp(ini.ReadInteger("General", "Left", 0), -kMaxExtent, kMaxExtent),
                     std::clamp(ini.ReadInteger("General", "Top", 0), -kMaxExtent, kMaxExtent),
                     std::clamp(w, 200, kMaxExtent), std::clamp(h, 150, kMaxExtent));
+        // Bounds of a screen that is gone (or made up) would leave the window out of reach.
+        if (!desktop.intersects(geometry())) move(primary.topLeft());
     }
     const int leftBar = std::clamp(ini.ReadInteger("General", "LeftBar", 200), 0, kMaxExtent);
     splLeft_->setSizes({leftBar, std::max(1, width() - leftBar)});

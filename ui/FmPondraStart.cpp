@@ -38,7 +38,7 @@ void TFmPondra::AskStartupPassword() {
         if (dialog.exec() != QDialog::Accepted) {
             // Ends the start: the collection goes (cache removed), no layout is written.
             startupCancelled_ = true;
-            folders_.reset();
+            FreeCollection();
             return;
         }
         if (S(dialog.Text()) == folders_->Options->Password) return;

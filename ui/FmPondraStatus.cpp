@@ -33,11 +33,17 @@ int TFmPondra::PendingCount() const {
 }
 
 bool TFmPondra::ClipboardUsable() const {
-    const std::vector<std::string> names = TClipboardFiles::Read(QApplication::clipboard()->mimeData());
-    if (names.empty()) return false;
-    for (const std::string& n : names)
-        if (n.find('*') != std::string::npos) return false;
-    return true;
+    // Read when the clipboard changes, not on every idle update: on X11 each read is a
+    // round trip to the program that owns the clipboard, which may hang.
+    if (!clipboardKnown_) {
+        const std::vector<std::string> names =
+            TClipboardFiles::Read(QApplication::clipboard()->mimeData());
+        clipboardUsable_ = !names.empty();
+        for (const std::string& n : names)
+            if (n.find('*') != std::string::npos) clipboardUsable_ = false;
+        clipboardKnown_ = true;
+    }
+    return clipboardUsable_;
 }
 
 bool TFmPondra::SelectionHasBusyEntry() const {

@@ -16,8 +16,10 @@ namespace {
 constexpr int kMaxRequest = 64 * 1024; // a drop notice holds two paths
 
 QString RuntimeDir() {
-    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (dir.isEmpty() || !QDir(dir).exists()) dir = QDir::tempPath();
+    // $XDG_RUNTIME_DIR, or a private folder Qt makes for this user (never the shared
+    // temporary folder itself, where another user could take the names first).
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty()) dir = QDir::tempPath();
     return dir;
 }
 } // namespace
@@ -56,7 +58,8 @@ bool TSingleInstance::Claim() {
                 *buffer += s->readAll();
                 if (buffer->size() > kMaxRequest) s->abort();
             });
-            connect(s, &QLocalSocket::disconnected, this, [this, buffer] {
+            connect(s, &QLocalSocket::disconnected, this, [this, s, buffer] {
+                *buffer += s->readAll();
                 const QByteArray request = *buffer;
                 delete buffer;
                 if (request.size() <= kMaxRequest) Handle(request);

@@ -9,7 +9,7 @@ class QLocalServer;
 class QLockFile;
 
 // One running window per user and program folder. The first instance holds a lock file
-// and listens on a local socket in $XDG_RUNTIME_DIR (else the temporary folder), both named
+// and listens on a local socket in $XDG_RUNTIME_DIR (else a private folder of the user), both named
 // after a hash of the program folder; a later start sends its request there and ends.
 //
 // Requests on the socket: "activate" (optionally followed by "\n" and the activation

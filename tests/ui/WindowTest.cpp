@@ -508,6 +508,22 @@ private slots:
         box.Ops.Clear();
     }
 
+    void quitWhileTheWorkerIsBetweenAttempts() {
+        // The worker finishes its operation while the window is freeing the collection: the
+        // report must not reach the half-freed window.
+        TScriptedPrompt prompt;
+        auto w = std::make_unique<TFmPondra>(TFmPondra::TSettings{true, &prompt});
+        auto box = std::make_unique<TMailFolder>(&w->Folders());
+        box->Alias = "Down";
+        box->PopServer = "127.0.0.1";
+        box->PopPort = 1; // refused at once: the worker then waits before the next attempt
+        TMailFolder& m = w->Folders().Append(std::move(box));
+        m.Ops.Add(opGetSize, "", -1, "");
+        QTest::qWait(300);
+        w.reset(); // must not crash
+        QVERIFY(!QFile::exists(home->Path("MailRoot")));
+    }
+
     void helpContexts() {
         TScriptedPrompt prompt;
         TFmPondra w({false, &prompt});
