@@ -49,6 +49,25 @@ TMailFolder& AddBox(TMailFolders& folders, const std::string& alias) {
     box->Alias = alias;
     return folders.Append(std::move(box));
 }
+
+// A mailbox whose structure was read before, holding these entries (folders end with
+// "\\"), opened in the window through its command.
+TMailFolder& OpenBoxWith(TFmPondra& w, std::initializer_list<const char*> paths) {
+    TMailFolder& box = AddBox(w.Folders(), "Box");
+    box.Opened = true;
+    for (const char* path : paths) {
+        TExFile f;
+        f.Path = path;
+        f.IsFolder = f.Path.back() == '\\';
+        f.Size = f.IsFolder ? 0 : 10;
+        box.Files.Add(f);
+    }
+    w.RefreshMailboxList();
+    w.MailsView()->item(w.Folders().Count() - 1)->setSelected(true);
+    w.IdleUpdate(); // commands follow the selection
+    w.Action("actMailsOpen")->trigger();
+    return box;
+}
 } // namespace
 
 class WindowTest : public QObject {
@@ -337,20 +356,7 @@ private slots:
     void browseAnOpenedMailbox() {
         TScriptedPrompt prompt;
         TFmPondra w({false, &prompt});
-        TMailFolder& box = AddBox(w.Folders(), "Box");
-        box.Opened = true; // its structure was read before
-        TExFile docs;
-        docs.Path = "\\docs\\";
-        docs.IsFolder = true;
-        box.Files.Add(docs);
-        TExFile file;
-        file.Path = "\\docs\\a.txt";
-        file.Size = 10;
-        box.Files.Add(file);
-        w.RefreshMailboxList();
-        w.MailsView()->item(0)->setSelected(true);
-        w.IdleUpdate(); // commands follow the selection
-        w.Action("actMailsOpen")->trigger();
+        TMailFolder& box = OpenBoxWith(w, {"\\docs\\", "\\docs\\a.txt"});
         QCOMPARE(w.Folders().CurrentFolder, &box);
         QTreeWidget* files = w.FilesView();
         QCOMPARE(files->topLevelItemCount(), 1);
@@ -378,24 +384,8 @@ private slots:
     void fileCommands() {
         TScriptedPrompt prompt;
         TFmPondra w({false, &prompt});
-        TMailFolder& box = AddBox(w.Folders(), "Box");
-        box.Opened = true;
-        for (const char* path : {"\\d1\\", "\\d2\\"}) {
-            TExFile f;
-            f.Path = path;
-            f.IsFolder = true;
-            box.Files.Add(f);
-        }
-        for (const char* path : {"\\a.txt", "\\b.txt", "\\c.txt"}) {
-            TExFile f;
-            f.Path = path;
-            f.Size = 3;
-            box.Files.Add(f);
-        }
-        w.RefreshMailboxList();
-        w.MailsView()->item(0)->setSelected(true);
-        w.IdleUpdate();
-        w.Action("actMailsOpen")->trigger();
+        TMailFolder& box =
+            OpenBoxWith(w, {"\\d1\\", "\\d2\\", "\\a.txt", "\\b.txt", "\\c.txt"});
         QCOMPARE(w.FilesView()->topLevelItemCount(), 5);
 
         // New Folder: an existing name, then one that cannot be stored, then a new one.
@@ -461,19 +451,7 @@ private slots:
     void dropsOntoTheFileList() {
         TScriptedPrompt prompt;
         TFmPondra w({false, &prompt});
-        TMailFolder& box = AddBox(w.Folders(), "Box");
-        box.Opened = true;
-        TExFile folder;
-        folder.Path = "\\d1\\";
-        folder.IsFolder = true;
-        box.Files.Add(folder);
-        TExFile file;
-        file.Path = "\\f.txt";
-        box.Files.Add(file);
-        w.RefreshMailboxList();
-        w.MailsView()->item(0)->setSelected(true);
-        w.IdleUpdate();
-        w.Action("actMailsOpen")->trigger();
+        TMailFolder& box = OpenBoxWith(w, {"\\d1\\", "\\f.txt"});
         w.resize(900, 600);
         w.show();
         QFile local(home->Path("local.txt"));
