@@ -13,7 +13,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 else
     bash "$top/scripts/demo.sh" "$build"
     echo
-    echo "No display here, so the window was not opened. On a desktop, run this command"
-    echo "again to see the Tavrel window on the demo mailbox, or start it by hand:"
-    echo "  TAVREL_HOME=$build/demo-home $build/Tavrel"
+    echo "No display here, so the window was not opened. On a desktop (DISPLAY or"
+    echo "WAYLAND_DISPLAY set), run this command again: the Tavrel window then opens on the"
+    echo "demo mailbox while the demo mail servers run."
 fi
