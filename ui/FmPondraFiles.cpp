@@ -20,6 +20,8 @@ namespace {
 struct TSelected {
     std::string caption;
     bool folder = false;
+    // The name as the mailbox's operations take it: a folder's ends with a backslash.
+    std::string Name() const { return folder ? caption + "\\" : caption; }
 };
 
 // The selected rows in list order (the view's order, not the order they were clicked).
@@ -66,7 +68,7 @@ void TFmPondra::DeleteCommand() {
                             "directly.",
                             "Warning", mb::YesNo | mb::IconQuestion) != id::Yes)
         return;
-    for (const TSelected& r : rows) box->DeleteItem("", r.folder ? r.caption + "\\" : r.caption, true);
+    for (const TSelected& r : rows) box->DeleteItem("", r.Name(), true);
     RefreshOpsView();
     ListCurrent();
 }
@@ -75,7 +77,7 @@ void TFmPondra::DownloadCommand() {
     TMailFolder* box = folders_->CurrentFolder;
     const std::vector<TSelected> rows = SelectedRows(lvFiles_);
     if (!box || rows.empty()) return;
-    for (const TSelected& r : rows) box->DownloadItem("", r.folder ? r.caption + "\\" : r.caption, -1);
+    for (const TSelected& r : rows) box->DownloadItem("", r.Name(), -1);
     ListCurrent();
     RefreshOpsView();
 }
@@ -87,7 +89,7 @@ void TFmPondra::CopyCommand() {
     std::vector<std::string> names;
     bool allLocal = true;
     for (const TSelected& r : rows) {
-        const std::string path = box->CurrentPath + r.caption + (r.folder ? "\\" : "");
+        const std::string path = box->CurrentPath + r.Name();
         if (box->IsLocal(path)) {
             names.push_back(box->LocalDir() + r.caption);
         } else {
@@ -119,7 +121,7 @@ void TFmPondra::PropertiesCommand() {
     if (!box || QApplication::focusWidget() != lvFiles_) return;
     const std::vector<TSelected> rows = SelectedRows(lvFiles_);
     if (rows.size() != 1) return;
-    const int i = box->Files.IndexOf(box->CurrentPath + rows[0].caption + (rows[0].folder ? "\\" : ""));
+    const int i = box->Files.IndexOf(box->CurrentPath + rows[0].Name());
     if (i >= 0) ShowFileProperties(box->Files, box->Alias, box->Files.Items(i));
 }
 
