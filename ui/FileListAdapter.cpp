@@ -1,57 +1,73 @@
 #include "FileListAdapter.h"
 
 #include "ExFile.h"
-#include "QtTypeNames.h"
+#include "ExImageList.h"
+#include "ExListView.h"
+#include "TextUtil.h"
 #include "UiText.h"
 
 #include <QComboBox>
-#include <QTreeWidget>
-
-#include <algorithm>
 
 std::vector<std::string> TFileListAdapter::SelectedCaptions() const {
     std::vector<std::string> names;
-    for (QTreeWidgetItem* item : view_->selectedItems()) names.push_back(S(item->text(0)));
+    for (int row : view_->SelectedRows()) names.push_back(S(view_->CaptionAt(row)));
     return names;
 }
 
-void TFileListAdapter::BeginUpdate() { view_->setUpdatesEnabled(false); }
-void TFileListAdapter::EndUpdate() { view_->setUpdatesEnabled(true); }
+TExItem TFileListAdapter::MakeItem(const TFileRow& row) {
+    TExItem item;
+    item.texts = QStringList{Q(row.Caption), Q(row.Size), Q(row.Type),
+                             Q(row.Modified), Q(row.Location), Q(row.Action)};
+    item.folder = row.IsFolder;
+    // The entry is read now, while the table that the listing walks is the current one.
+    if (const TExFile* e = row.Data) {
+        item.path = Q(e->Path);
+        item.size = e->IsFolder ? 0 : e->Size;
+        item.red = row.Location != "Local" || e->State != fsNone;
+        try {
+            item.modified = e->Modified.empty() ? -1 : TextToFloat(e->Modified);
+        } catch (const std::exception&) {
+            item.modified = -1;
+        }
+    } else {
+        item.red = row.Location != "Local";
+    }
+    return item;
+}
 
-void TFileListAdapter::Clear() { view_->clear(); }
+void TFileListAdapter::BeginUpdate() {
+    if (updating_++ == 0) pending_.clear();
+}
+
+void TFileListAdapter::EndUpdate() {
+    if (updating_ > 0 && --updating_ == 0) view_->Model()->SetItems(std::move(pending_));
+    pending_.clear();
+}
+
+void TFileListAdapter::Clear() {
+    if (updating_ > 0)
+        pending_.clear();
+    else
+        view_->Model()->Clear();
+}
 
 void TFileListAdapter::AddRow(const TFileRow& row) {
-    auto* item = new QTreeWidgetItem(QStringList{Q(row.Caption), Q(row.Size), Q(row.Type),
-                                                 Q(row.Modified), Q(row.Location), Q(row.Action)});
-    item->setData(0, Qt::UserRole, row.Data ? Q(row.Data->Path) : QString());
-    item->setData(0, Qt::UserRole + 1, row.IsFolder);
-    item->setIcon(0, TQtTypeNames::IconFor(Q(row.Caption), row.IsFolder, 16));
-    view_->addTopLevelItem(item);
+    if (updating_ > 0)
+        pending_.push_back(MakeItem(row));
+    else
+        view_->Model()->Append(MakeItem(row));
 }
 
-void TFileListAdapter::Sort() {
-    // Folders first, then by name (ASCII case folded), as the model's own lists.
-    QList<QTreeWidgetItem*> items;
-    while (view_->topLevelItemCount() > 0) items << view_->takeTopLevelItem(0);
-    std::stable_sort(items.begin(), items.end(), [](QTreeWidgetItem* a, QTreeWidgetItem* b) {
-        const bool fa = a->data(0, Qt::UserRole + 1).toBool(), fb = b->data(0, Qt::UserRole + 1).toBool();
-        if (fa != fb) return fa;
-        return a->text(0).compare(b->text(0), Qt::CaseInsensitive) < 0;
-    });
-    view_->addTopLevelItems(items);
-}
+void TFileListAdapter::Sort() { view_->Sort(); }
 
-int TFileListAdapter::RowCount() const { return view_->topLevelItemCount(); }
+int TFileListAdapter::RowCount() const { return view_->RowCount(); }
 
-std::string TFileListAdapter::RowCaption(int row) const {
-    QTreeWidgetItem* item = view_->topLevelItem(row);
-    return item ? S(item->text(0)) : std::string();
-}
+std::string TFileListAdapter::RowCaption(int row) const { return S(view_->CaptionAt(row)); }
 
-void TFileListAdapter::SetSelected(int row, bool selected) {
-    if (QTreeWidgetItem* item = view_->topLevelItem(row)) item->setSelected(selected);
-}
+void TFileListAdapter::SetSelected(int row, bool selected) { view_->SetSelected(row, selected); }
 
 void TFileListAdapter::TAddress::Clear() { box->clear(); }
-void TFileListAdapter::TAddress::AddItem(const std::string& text) { box->addItem(Q(text)); }
+void TFileListAdapter::TAddress::AddItem(const std::string& text) {
+    box->addItem(TExImageList::FolderIcon(), Q(text));
+}
 void TFileListAdapter::TAddress::SelectItem(int index) { box->setCurrentIndex(index); }

@@ -1,15 +1,19 @@
 #pragma once
 #include "FolderView.h"
 
-class QComboBox;
-class QTreeWidget;
+#include <vector>
 
-// The file list and the address box as the model fills them. Each row keeps the entry's
-// mailbox path (Qt::UserRole) and whether it is a folder (Qt::UserRole + 1), never a
-// pointer into the file table: a structure refresh replaces the entries.
+#include "ExItemModel.h"
+
+class QComboBox;
+class TExListView;
+
+// The file list and the address box as the model fills them. A listing collects its rows
+// between BeginUpdate and EndUpdate and hands them to the list at once; every row keeps
+// the entry's path and what the window shows of it, never a pointer into the file table.
 class TFileListAdapter : public IFileView {
 public:
-    TFileListAdapter(QTreeWidget* view, QComboBox* address) : view_(view), address_(address) {}
+    TFileListAdapter(TExListView* view, QComboBox* address) : view_(view), address_(address) {}
 
     // IFileView
     std::vector<std::string> SelectedCaptions() const override;
@@ -24,6 +28,7 @@ public:
 
     IFileView* View() { return this; }
     IAddressBox* Address() { return &address_; }
+    static TExItem MakeItem(const TFileRow& row);
 
 private:
     struct TAddress : IAddressBox {
@@ -33,6 +38,8 @@ private:
         void SelectItem(int index) override;
         QComboBox* box;
     };
-    QTreeWidget* view_;
+    TExListView* view_;
     TAddress address_;
+    int updating_ = 0;
+    std::vector<TExItem> pending_;
 };

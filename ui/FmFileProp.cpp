@@ -1,6 +1,6 @@
 #include "FmFileProp.h"
 
-#include "QtTypeNames.h"
+#include "ExImageList.h"
 #include "UiText.h"
 
 #include <QDialogButtonBox>
@@ -72,8 +72,8 @@ void TFmFileProp::Fill(const TFilePropDialog& d) {
     setWindowTitle(Q(d.Caption));
     edtName_->setText(Q(d.edtName));
     const bool folder = d.Icon == "folder";
-    imgIcon_->setPixmap(TQtTypeNames::IconFor(folder ? QString() : "x." + Q(d.Icon), folder, 32)
-                            .pixmap(32, 32));
+    imgIcon_->setPixmap(TExImageList::PixmapOf(folder ? QString() : "x." + Q(d.Icon), folder,
+                                                TExImageList::siLarge));
     Value("lblType")->setText(Q(d.lblType));
     Value("lblSize")->setText(Q(d.lblSize));
     Value("lblLocation")->setText(Q(d.lblLocation));

@@ -2,6 +2,8 @@
 
 #include "AppDir.h"
 #include "EngineConfig.h"
+#include "DetailsPane.h"
+#include "ExListView.h"
 #include "ExStatusBar.h"
 #include "ExSysTray.h"
 #include "FileListAdapter.h"
@@ -11,7 +13,7 @@
 #include "MailThread.h"
 #include "QtDispatcher.h"
 #include "QtPrompt.h"
-#include "QtTypeNames.h"
+#include "ExImageList.h"
 #include "Registry.h"
 #include "UiText.h"
 
@@ -22,6 +24,9 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QTreeView>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMimeData>
@@ -83,7 +88,7 @@ TFmPondra::TFmPondra(const TSettings& settings) {
     dispatcher_ = std::make_unique<TQtDispatcher>();
     prompt_ = std::make_unique<TQtPrompt>(this);
     SetPrompt(settings.Prompt ? settings.Prompt : prompt_.get());
-    static TQtTypeNames typeNames;
+    static TExImageList typeNames;
     SetTypeNames(&typeNames);
     InstallOptionsDialog(this);
     InstallFilePropDialog(this);
@@ -193,42 +198,50 @@ void TFmPondra::BuildWidgets() {
     lvMails_->setIconSize(QSize(32, 32));
     lvMails_->setContextMenuPolicy(Qt::CustomContextMenu);
     left->addWidget(lvMails_, 1);
-    pbDetails_ = new QWidget(pnlLeft_);
-    pbDetails_->setObjectName("pbDetails");
-    pbDetails_->setMinimumHeight(160);
-    pbDetails_->setAutoFillBackground(true);
+    pbDetails_ = new TDetailsPane(pnlLeft_);
     left->addWidget(pbDetails_);
 
     splSearch_ = new QSplitter(Qt::Vertical, splLeft_);
     splSearch_->setObjectName("splSearch");
-    lvFiles_ = MakeReport(splSearch_, "lvFiles",
-                          {"Name", "Size", "Type", "Date Modified", "Location", "Action"});
-    lvFiles_->setContextMenuPolicy(Qt::CustomContextMenu);
-    lvFiles_->setAcceptDrops(true);
-    lvFiles_->viewport()->setAcceptDrops(true);
-    lvFiles_->viewport()->installEventFilter(this); // drops of local files
-    lvFiles_->header()->setSortIndicatorShown(true);
-    lvFiles_->header()->setSectionsClickable(true);
-    connect(lvFiles_->header(), &QHeaderView::sectionClicked, this, [this](int col) {
-        SetFilesSort(col, col == filesSortCol_ ? !filesSortAsc_ : filesSortAsc_);
-    });
+    lvFiles_ = new TExListView({"Name", "Size", "Type", "Date Modified", "Location", "Action"}, {1},
+                               splSearch_);
+    lvFiles_->setObjectName("lvFiles");
+    lvFiles_->SetAcceptDrops(true);
+    lvFiles_->Details()->viewport()->installEventFilter(this); // drops of local files
+    lvFiles_->List()->viewport()->installEventFilter(this);
+    for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(lvFiles_->Details()),
+                                 static_cast<QAbstractItemView*>(lvFiles_->List())})
+        v->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvFiles_, &TExListView::SelectionChanged, this, &TFmPondra::UpdateDetails);
+
     pnlSearch_ = new QWidget(splSearch_);
     pnlSearch_->setObjectName("pnlSearch");
     auto* search = new QVBoxLayout(pnlSearch_);
     search->setContentsMargins(0, 0, 0, 0);
-    auto* searchHead = new QHBoxLayout;
-    searchHead->addWidget(new QLabel("  Search Results:", pnlSearch_));
+    search->setSpacing(0);
+    // The caption bar: "Stop Search" is kept centred by hand (PlaceStopButton), the results
+    // toggle sits at the right end.
+    pnlSearchBar_ = new QWidget(pnlSearch_);
+    pnlSearchBar_->setObjectName("pnlSearchBar");
+    auto* searchHead = new QHBoxLayout(pnlSearchBar_);
+    searchHead->setContentsMargins(0, 1, 2, 1);
+    searchHead->addWidget(new QLabel("  Search Results:", pnlSearchBar_));
     searchHead->addStretch(1);
-    btnStop_ = new QPushButton("Stop Search", pnlSearch_);
+    btnSearchToggle_ = new QToolButton(pnlSearchBar_);
+    btnSearchToggle_->setObjectName("btnSearchToggle");
+    btnSearchToggle_->setAutoRaise(true);
+    searchHead->addWidget(btnSearchToggle_);
+    btnStop_ = new QPushButton("Stop Search", pnlSearchBar_);
     btnStop_->setObjectName("btnStop");
     btnStop_->hide();
-    searchHead->addWidget(btnStop_);
-    searchHead->addStretch(1);
-    search->addLayout(searchHead);
-    lvSearch_ = MakeReport(pnlSearch_, "lvSearch",
-                           {"Name", "In Folder", "Size", "Type", "Date Modified"});
-    lvSearch_->setContextMenuPolicy(Qt::CustomContextMenu);
-    lvSearch_->header()->setSortIndicatorShown(true);
+    connect(btnStop_, &QPushButton::clicked, this, &TFmPondra::StopSearch);
+    pnlSearchBar_->installEventFilter(this); // resizes keep the button centred
+    search->addWidget(pnlSearchBar_);
+    lvSearch_ = new TExListView({"Name", "In Folder", "Size", "Type", "Date Modified"}, {2},
+                                pnlSearch_);
+    lvSearch_->setObjectName("lvSearch");
+    lvSearch_->SetMultiSelect(false);
+    lvSearch_->Details()->setContextMenuPolicy(Qt::CustomContextMenu);
     search->addWidget(lvSearch_, 1);
     pnlSearch_->hide();
     splLeft_->setStretchFactor(1, 1);
@@ -319,7 +332,8 @@ void TFmPondra::BuildActions() {
     // The keys of the file list act only there.
     for (const char* n : {"actDelete", "actCopy", "actPaste", "actSelAll", "actUp"}) {
         Action(n)->setShortcutContext(Qt::WidgetShortcut);
-        lvFiles_->addAction(Action(n));
+        lvFiles_->Details()->addAction(Action(n));
+        lvFiles_->List()->addAction(Action(n));
     }
     Action("actViewAddr")->setChecked(true);
     Action("actDetails")->setChecked(true);
@@ -332,6 +346,8 @@ void TFmPondra::BuildActions() {
     connect(Action("actManual"), &QAction::triggered, this, [this] { HandleHelp(nullptr); });
     connect(Action("actViewAddr"), &QAction::toggled, pnlAddr_, &QWidget::setVisible);
     connect(Action("actViewSearch"), &QAction::toggled, pnlSearch_, &QWidget::setVisible);
+    btnSearchToggle_->setDefaultAction(Action("actViewSearch"));
+    btnSearchToggle_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     const char* styles[] = {"actIcons", "actTiles", "actList", "actDetails"};
     for (int i = 0; i < 4; ++i)
         connect(Action(styles[i]), &QAction::triggered, this, [this, i] { SetViewStyle(i); });
@@ -339,7 +355,17 @@ void TFmPondra::BuildActions() {
     connect(Action("actMailsOpen"), &QAction::triggered, this, &TFmPondra::OpenMailbox);
     connect(lvMails_, &QListWidget::itemActivated, this, &TFmPondra::OpenMailbox);
     connect(Action("actEnter"), &QAction::triggered, this, &TFmPondra::EnterSelected);
-    connect(lvFiles_, &QTreeWidget::itemActivated, this, &TFmPondra::EnterSelected);
+    connect(lvFiles_, &TExListView::Activated, this, &TFmPondra::EnterSelected);
+    connect(lvSearch_, &TExListView::Activated, this, &TFmPondra::OpenContainingFolder);
+    connect(Action("actOpenFolder"), &QAction::triggered, this, &TFmPondra::OpenContainingFolder);
+    connect(Action("actSearch"), &QAction::triggered, this, &TFmPondra::SearchCommand);
+    connect(Action("actMailsAdd"), &QAction::triggered, this, &TFmPondra::AddMailbox);
+    connect(Action("actMailsProp"), &QAction::triggered, this, &TFmPondra::MailboxProperties);
+    connect(Action("actMailsDel"), &QAction::triggered, this, &TFmPondra::DeleteMailbox);
+    connect(btnGo_, &QPushButton::clicked, this, &TFmPondra::GoToAddress);
+    connect(cbbAddress_->lineEdit(), &QLineEdit::returnPressed, this, &TFmPondra::GoToAddress);
+    // A chosen item lists that folder; the box is refilled after the signal has returned.
+    connect(cbbAddress_, &QComboBox::activated, this, &TFmPondra::GoToAddress, Qt::QueuedConnection);
     connect(Action("actRefresh"), &QAction::triggered, this, &TFmPondra::RefreshMailbox);
     connect(Action("actNewFolder"), &QAction::triggered, this, &TFmPondra::NewFolderCommand);
     connect(Action("actDelete"), &QAction::triggered, this, &TFmPondra::DeleteCommand);
@@ -347,19 +373,10 @@ void TFmPondra::BuildActions() {
     connect(Action("actCopy"), &QAction::triggered, this, &TFmPondra::CopyCommand);
     connect(Action("actPaste"), &QAction::triggered, this, &TFmPondra::PasteCommand);
     connect(Action("actProperties"), &QAction::triggered, this, &TFmPondra::PropertiesCommand);
-    connect(Action("actSelAll"), &QAction::triggered, lvFiles_, &QTreeWidget::selectAll);
-    connect(Action("actUp"), &QAction::triggered, this, [this] {
-        if (TMailFolder* box = folders_->CurrentFolder) {
-            box->GoUp();
-            ListCurrent();
-        }
-    });
-    connect(Action("actBack"), &QAction::triggered, this, [this] {
-        if (TMailFolder* box = folders_->CurrentFolder) box->GoBack(files_->View(), files_->Address());
-    });
-    connect(Action("actFoward"), &QAction::triggered, this, [this] {
-        if (TMailFolder* box = folders_->CurrentFolder) box->GoForward(files_->View(), files_->Address());
-    });
+    connect(Action("actSelAll"), &QAction::triggered, lvFiles_, &TExListView::SelectAll);
+    connect(Action("actUp"), &QAction::triggered, this, &TFmPondra::GoUp);
+    connect(Action("actBack"), &QAction::triggered, this, &TFmPondra::GoBack);
+    connect(Action("actFoward"), &QAction::triggered, this, &TFmPondra::GoForward);
     // Every command may change what the rules look at.
     for (QAction* a : actions_)
         connect(a, &QAction::triggered, this, [this] { QTimer::singleShot(0, this, &TFmPondra::IdleUpdate); });
@@ -403,12 +420,15 @@ void TFmPondra::BuildMenus() {
     pmTray_ = new QMenu(this);
     pmTray_->setObjectName("pmTray");
     add(pmTray_, {"actShow", "", "actQuit"});
-    connect(lvFiles_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { pmFiles_->popup(lvFiles_->viewport()->mapToGlobal(p)); });
+    for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(lvFiles_->Details()),
+                                 static_cast<QAbstractItemView*>(lvFiles_->List())})
+        connect(v, &QWidget::customContextMenuRequested, this,
+                [this, v](const QPoint& p) { pmFiles_->popup(v->viewport()->mapToGlobal(p)); });
     connect(lvMails_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { pmMails_->popup(lvMails_->viewport()->mapToGlobal(p)); });
-    connect(lvSearch_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { pmSearch_->popup(lvSearch_->viewport()->mapToGlobal(p)); });
+    connect(lvSearch_->Details(), &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        pmSearch_->popup(lvSearch_->Details()->viewport()->mapToGlobal(p));
+    });
 
     for (const char* n : {"actBack", "actFoward", "actUp", "", "actSearch", "actRefresh", "",
                           "actNewFolder", "", "actDownload", "actCopy", "actPaste", "actDelete",
@@ -444,6 +464,7 @@ void TFmPondra::BuildMenus() {
         {"actOptions", "preferences-system", QStyle::SP_FileDialogInfoView},
         {"actManual", "help-contents", QStyle::SP_DialogHelpButton},
         {"actAbout", "help-about", QStyle::SP_MessageBoxInformation},
+        {"actViewSearch", "window-close", QStyle::SP_TitleBarCloseButton},
     };
     for (const auto& i : icons)
         Action(i.action)->setIcon(QIcon::fromTheme(i.theme, style()->standardIcon(i.fallback)));

@@ -22,7 +22,8 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
-class QTreeWidgetItem;
+class TDetailsPane;
+class TExListView;
 class TExStatusBar;
 class TFileListAdapter;
 class TExSysTray;
@@ -71,18 +72,20 @@ public:
     static QString ManualFile();
 
     QAction* Action(const char* name) const { return actions_.value(name); }
-    int ViewStyle() const { return viewStyle_; }
+    int ViewStyle() const;
     void SetViewStyle(int style);
-    int FilesSortCol() const { return filesSortCol_; }
-    bool FilesSortAsc() const { return filesSortAsc_; }
-    int SearchSortCol() const { return searchSortCol_; }
-    bool SearchSortAsc() const { return searchSortAsc_; }
     QProgressBar* ProgressBar() const { return pbStatus_; }
     TExSysTray* Tray() const { return tray_; }
     QTreeWidget* OpsView() const { return lvOps_; }
     QListWidget* MailsView() const { return lvMails_; }
-    QTreeWidget* FilesView() const { return lvFiles_; }
+    TExListView* FilesView() const { return lvFiles_; }
+    TExListView* SearchView() const { return lvSearch_; }
+    TDetailsPane* DetailsPane() const { return pbDetails_; }
+    QComboBox* AddressBox() const { return cbbAddress_; }
+    QPushButton* StopButton() const { return btnStop_; }
+    QWidget* SearchPanel() const { return pnlSearch_; }
     bool ClipboardUsable() const;
+    bool Searching() const { return searching_; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -103,13 +106,25 @@ private:
     void GotoWeb();
     void Options();
     void UpdateTray();
-    void SetFilesSort(int col, bool asc);
-    void SetSearchSort(int col, bool asc);
-    // Browsing the open mailbox: the mailbox selected in lvMails, listing, moving about.
-    TMailFolder* SelectedMailbox() const;
-    void OpenMailbox();
+    // Browsing the open mailbox: listing, moving about, the details of the selection.
     void EnterSelected();
     void RefreshMailbox();
+    void GoUp();
+    void GoBack();
+    void GoForward();
+    void GoToAddress();
+    void UpdateDetails();
+    // The mailbox list's commands.
+    TMailFolder* SelectedMailbox() const;
+    void AddMailbox();
+    void MailboxProperties();
+    void DeleteMailbox();
+    void ClearClipboardUnlessFileList();
+    // Search.
+    void SearchCommand();
+    void StopSearch() { searching_ = false; }
+    void OpenContainingFolder();
+    void PlaceStopButton();
     // The file commands on the open mailbox.
     void NewFolderCommand();
     void DeleteCommand();
@@ -123,10 +138,15 @@ private:
 public:
     // Lists the open mailbox's current folder (or `path`) into lvFiles and the address box.
     void ListCurrent(const std::string& path = {});
-    // Local files and folders dropped onto lvFiles: onto a folder item (into it) or empty
-    // space (item null: the current folder), never onto a file item.
-    bool AcceptsDrop(QTreeWidgetItem* item, const std::vector<std::string>& names) const;
-    void DropFiles(QTreeWidgetItem* item, const std::vector<std::string>& names);
+    // Opens the mailbox selected in lvMails (at once, or after its structure is read).
+    void OpenMailbox();
+    // Fills lvSearch with the open mailbox's entries whose name holds `text`; serves the
+    // window's events before every entry and ends early when Stop Search is pressed.
+    void RunSearch(const QString& text);
+    // Local files and folders dropped onto lvFiles: onto a folder row (into it) or empty
+    // space (row -1: the current folder), never onto a file row. Rows in view order.
+    bool AcceptsDrop(int row, const std::vector<std::string>& names) const;
+    void DropFiles(int row, const std::vector<std::string>& names);
     // A placeholder ("*" + entry path) dropped on a local folder: downloaded, then copied.
     void DropNotice(const QByteArray& source, const QByteArray& dest);
 
@@ -140,9 +160,6 @@ private:
     bool startupCancelled_ = false;
     bool searching_ = false;
     bool dragAllLocal_ = false;
-    int viewStyle_ = 3;
-    int filesSortCol_ = 0, searchSortCol_ = 0;
-    bool filesSortAsc_ = true, searchSortAsc_ = true;
 
     QMap<QString, QAction*> actions_;
     QActionGroup* viewGroup_ = nullptr;
@@ -152,13 +169,16 @@ private:
     QPushButton* btnGo_ = nullptr;
     QWidget* pnlLeft_ = nullptr;
     QListWidget* lvMails_ = nullptr;
-    QWidget* pbDetails_ = nullptr;
+    TDetailsPane* pbDetails_ = nullptr;
     QSplitter* splLeft_ = nullptr;
     QSplitter* splSearch_ = nullptr;
-    QTreeWidget* lvFiles_ = nullptr;
+    TExListView* lvFiles_ = nullptr;
     QWidget* pnlSearch_ = nullptr;
-    QTreeWidget* lvSearch_ = nullptr;
+    QWidget* pnlSearchBar_ = nullptr;
+    QToolButton* btnSearchToggle_ = nullptr;
+    TExListView* lvSearch_ = nullptr;
     QPushButton* btnStop_ = nullptr;
+    int searchRun_ = 0; // counts searches; a search started inside another ends the outer
     QTreeWidget* lvOps_ = nullptr;
     TExStatusBar* ExStatMain_ = nullptr;
     QProgressBar* pbStatus_ = nullptr;

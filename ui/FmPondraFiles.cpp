@@ -3,6 +3,7 @@
 #include "FmPondra.h"
 
 #include "ClipboardFiles.h"
+#include "ExListView.h"
 #include "FileListAdapter.h"
 #include "FileProps.h"
 #include "FmMsgBox.h"
@@ -14,7 +15,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
 struct TSelected {
@@ -25,11 +26,11 @@ struct TSelected {
 };
 
 // The selected rows in list order (the view's order, not the order they were clicked).
-std::vector<TSelected> SelectedRows(QTreeWidget* view) {
+std::vector<TSelected> SelectedRows(const TExListView* view) {
     std::vector<TSelected> rows;
-    for (int i = 0; i < view->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = view->topLevelItem(i);
-        if (item->isSelected()) rows.push_back({S(item->text(0)), item->data(0, Qt::UserRole + 1).toBool()});
+    for (int row : view->SelectedRows()) {
+        const TExItem& item = view->ItemAt(row);
+        rows.push_back({S(item.texts.value(0)), item.folder});
     }
     return rows;
 }
@@ -118,10 +119,14 @@ void TFmPondra::PasteCommand() {
 
 void TFmPondra::PropertiesCommand() {
     TMailFolder* box = folders_->CurrentFolder;
-    if (!box || QApplication::focusWidget() != lvFiles_) return;
-    const std::vector<TSelected> rows = SelectedRows(lvFiles_);
-    if (rows.size() != 1) return;
-    const int i = box->Files.IndexOf(box->CurrentPath + rows[0].Name());
+    if (!box) return;
+    std::string path;
+    if (lvFiles_->HasFocusInside() && lvFiles_->SelectedCount() == 1)
+        path = box->CurrentPath + SelectedRows(lvFiles_).front().Name();
+    else if (lvSearch_->HasFocusInside() && lvSearch_->SelectedCount() == 1)
+        path = S(lvSearch_->ItemAt(lvSearch_->SelectedRows().front()).path);
+    // By path: a result of an earlier listing finds its entry only if it still exists.
+    const int i = path.empty() ? -1 : box->Files.IndexOf(path);
     if (i >= 0) ShowFileProperties(box->Files, box->Alias, box->Files.Items(i));
 }
 
@@ -139,18 +144,20 @@ void TFmPondra::DropNotice(const QByteArray& source, const QByteArray& dest) {
     RefreshOpsView();
 }
 
-bool TFmPondra::AcceptsDrop(QTreeWidgetItem* item, const std::vector<std::string>& names) const {
+bool TFmPondra::AcceptsDrop(int row, const std::vector<std::string>& names) const {
     if (!folders_->CurrentFolder || names.empty()) return false;
-    if (item && !item->data(0, Qt::UserRole + 1).toBool()) return false; // onto a file
+    if (row >= lvFiles_->RowCount()) return false;
+    if (row >= 0 && !lvFiles_->ItemAt(row).folder) return false; // onto a file
     for (const std::string& n : names)
         if (n.find('*') != std::string::npos) return false; // our own placeholders
     return true;
 }
 
-void TFmPondra::DropFiles(QTreeWidgetItem* item, const std::vector<std::string>& names) {
-    if (!AcceptsDrop(item, names)) return;
+void TFmPondra::DropFiles(int row, const std::vector<std::string>& names) {
+    if (!AcceptsDrop(row, names)) return;
     TMailFolder* box = folders_->CurrentFolder;
-    const std::string target = item ? box->CurrentPath + S(item->text(0)) + "\\" : std::string();
+    const std::string target =
+        row >= 0 ? box->CurrentPath + S(lvFiles_->CaptionAt(row)) + "\\" : std::string();
     for (const std::string& name : names) box->AddLocal(target, name, true);
     RefreshOpsView();
     ListCurrent();
@@ -160,14 +167,14 @@ bool TFmPondra::FilesDropEvent(QEvent* e) {
     if (e->type() != QEvent::DragEnter && e->type() != QEvent::DragMove && e->type() != QEvent::Drop)
         return false;
     auto* drop = static_cast<QDropEvent*>(e);
-    QTreeWidgetItem* item = lvFiles_->itemAt(drop->position().toPoint());
+    const int row = lvFiles_->RowAt(drop->position().toPoint()); // viewport coordinates
     const std::vector<std::string> names = TClipboardFiles::Read(drop->mimeData());
-    if (!AcceptsDrop(item, names)) {
+    if (!AcceptsDrop(row, names)) {
         drop->ignore();
         return true;
     }
     drop->setDropAction(Qt::CopyAction);
     drop->accept();
-    if (e->type() == QEvent::Drop) DropFiles(item, names);
+    if (e->type() == QEvent::Drop) DropFiles(row, names);
     return true;
 }

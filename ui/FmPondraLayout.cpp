@@ -10,7 +10,9 @@
 #include <QHeaderView>
 #include <QScreen>
 #include <QSplitter>
-#include <QTreeWidget>
+#include <QTreeView>
+
+#include "ExListView.h"
 
 #include <algorithm>
 
@@ -20,38 +22,30 @@ const QRect kDesignBounds(290, 34, 852, 617);
 // Values beyond any screen are taken as the largest sensible ones.
 constexpr int kMaxExtent = 16384;
 
-void LoadColumns(TIniFile& ini, const char* section, QTreeWidget* view) {
-    for (int i = 0; i < view->columnCount(); ++i)
-        view->header()->resizeSection(
+void LoadColumns(TIniFile& ini, const char* section, TExListView* view) {
+    for (int i = 0; i < view->Model()->columnCount(); ++i)
+        view->Header()->resizeSection(
             i, std::clamp(ini.ReadInteger(section, std::to_string(i), 100), 0, kMaxExtent));
 }
 
-void SaveColumns(TIniFile& ini, const char* section, QTreeWidget* view, int style, bool asc,
-                 int col) {
-    for (int i = 0; i < view->columnCount(); ++i)
-        ini.WriteInteger(section, std::to_string(i), view->header()->sectionSize(i));
-    ini.WriteInteger(section, "Style", style);
-    ini.WriteBool(section, "SortASC", asc);
-    ini.WriteInteger(section, "SortCol", col);
+void SaveColumns(TIniFile& ini, const char* section, TExListView* view) {
+    for (int i = 0; i < view->Model()->columnCount(); ++i)
+        ini.WriteInteger(section, std::to_string(i), view->Header()->sectionSize(i));
+    ini.WriteInteger(section, "Style", view->ViewStyle());
+    ini.WriteBool(section, "SortASC", view->SortASC());
+    ini.WriteInteger(section, "SortCol", view->SortIndex());
 }
 } // namespace
 
+int TFmPondra::ViewStyle() const { return lvFiles_->ViewStyle(); }
+
 void TFmPondra::SetViewStyle(int style) {
-    viewStyle_ = style;
+    lvFiles_->SetViewStyle(style);
     const char* names[] = {"actIcons", "actTiles", "actList", "actDetails"};
-    Action(names[style >= 0 && style < 4 ? style : 3])->setChecked(true);
-}
-
-void TFmPondra::SetFilesSort(int col, bool asc) {
-    filesSortAsc_ = asc;
-    filesSortCol_ = col >= 0 && col < lvFiles_->columnCount() ? col : 0;
-    lvFiles_->header()->setSortIndicator(filesSortCol_, asc ? Qt::AscendingOrder : Qt::DescendingOrder);
-}
-
-void TFmPondra::SetSearchSort(int col, bool asc) {
-    searchSortAsc_ = asc;
-    searchSortCol_ = col >= 0 && col < lvSearch_->columnCount() ? col : 0;
-    lvSearch_->header()->setSortIndicator(searchSortCol_, asc ? Qt::AscendingOrder : Qt::DescendingOrder);
+    Action(names[lvFiles_->ViewStyle()])->setChecked(true);
+    // The Details header shows the sort mark again.
+    if (lvFiles_->ViewStyle() == TExListView::vsReport)
+        lvFiles_->SetSort(lvFiles_->SortIndex(), lvFiles_->SortASC());
 }
 
 void TFmPondra::LoadLayout() {
@@ -79,7 +73,7 @@ void TFmPondra::LoadLayout() {
     Action("actViewAddr")->setChecked(addr);
     pnlAddr_->setVisible(addr);
     LoadColumns(ini, "lvFiles", lvFiles_);
-    SetFilesSort(ini.ReadInteger("lvFiles", "SortCol", 0), ini.ReadBool("lvFiles", "SortASC", true));
+    lvFiles_->SetSort(ini.ReadInteger("lvFiles", "SortCol", 0), ini.ReadBool("lvFiles", "SortASC", true));
     switch (ini.ReadInteger("lvFiles", "Style", 0)) {
     case 0: Action("actIcons")->trigger(); break;
     case 1: Action("actTiles")->trigger(); break;
@@ -87,7 +81,7 @@ void TFmPondra::LoadLayout() {
     default: Action("actDetails")->trigger(); break;
     }
     LoadColumns(ini, "lvSearch", lvSearch_);
-    SetSearchSort(ini.ReadInteger("lvSearch", "SortCol", 0), ini.ReadBool("lvSearch", "SortASC", true));
+    lvSearch_->SetSort(ini.ReadInteger("lvSearch", "SortCol", 0), ini.ReadBool("lvSearch", "SortASC", true));
 }
 
 void TFmPondra::ShowWindowFromLayout() {
@@ -109,7 +103,7 @@ void TFmPondra::SaveLayout() {
     const QList<int> sizes = splLeft_->sizes();
     ini.WriteInteger("General", "LeftBar", sizes.isEmpty() ? 200 : sizes.first());
     ini.WriteBool("General", "AddrBar", Action("actViewAddr")->isChecked());
-    SaveColumns(ini, "lvFiles", lvFiles_, viewStyle_, filesSortAsc_, filesSortCol_);
-    SaveColumns(ini, "lvSearch", lvSearch_, 3, searchSortAsc_, searchSortCol_);
+    SaveColumns(ini, "lvFiles", lvFiles_);
+    SaveColumns(ini, "lvSearch", lvSearch_);
     ini.UpdateFile(); // a folder that cannot be written loses the layout silently
 }

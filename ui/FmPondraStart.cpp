@@ -18,7 +18,9 @@
 #include <QStatusBar>
 #include <QMessageBox>
 #include <QStatusTipEvent>
-#include <QTreeWidget>
+#include <QAbstractItemView>
+
+#include "ExListView.h"
 #include <QWindow>
 
 #include <openssl/crypto.h>
@@ -72,8 +74,10 @@ void TFmPondra::Quit() {
     if (PendingCount() > 0)
         question = "There are pending operations waiting to be submitted.\n" + question;
     if (Prompt().MessageBox(S(question), "Warning", mb::YesNo | mb::IconQuestion | mb::DefButton2) ==
-        id::Yes)
+        id::Yes) {
+        searching_ = false; // a running search ends before its next entry
         QCoreApplication::quit();
+    }
 }
 
 void TFmPondra::Show() {
@@ -129,7 +133,8 @@ void TFmPondra::HandleHelp(QWidget* focus) {
 }
 
 bool TFmPondra::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == lvFiles_->viewport() && FilesDropEvent(e)) return true;
+    if (watched == lvFiles_->Current()->viewport() && FilesDropEvent(e)) return true;
+    if (watched == pnlSearchBar_ && e->type() == QEvent::Resize) PlaceStopButton();
     if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_F1 &&
         watched->isWidgetType()) {
         QWidget* focus = QApplication::focusWidget();

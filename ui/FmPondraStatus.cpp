@@ -3,6 +3,7 @@
 #include "FmPondra.h"
 
 #include "ClipboardFiles.h"
+#include "ExListView.h"
 #include "ExStatusBar.h"
 #include "FileListAdapter.h"
 #include "UiText.h"
@@ -49,8 +50,8 @@ bool TFmPondra::ClipboardUsable() const {
 bool TFmPondra::SelectionHasBusyEntry() const {
     TMailFolder* box = folders_->CurrentFolder;
     if (!box) return false;
-    for (QTreeWidgetItem* item : lvFiles_->selectedItems()) {
-        const std::string path = S(item->data(0, Qt::UserRole).toString());
+    for (int row : lvFiles_->SelectedRows()) {
+        const std::string path = S(lvFiles_->ItemAt(row).path);
         // Rows are keyed by path: a structure refresh may have replaced the entries.
         const int i = path.empty() ? -1 : box->Files.IndexOf(path);
         if (i >= 0 && box->Files.IsBusy(box->Files.Items(i))) return true;
@@ -59,10 +60,10 @@ bool TFmPondra::SelectionHasBusyEntry() const {
 }
 
 bool TFmPondra::SelectionAllowsPaste() const {
-    const QList<QTreeWidgetItem*> selected = lvFiles_->selectedItems();
-    if (selected.isEmpty()) return true;
-    for (QTreeWidgetItem* item : selected)
-        if (item->data(0, Qt::UserRole + 1).toBool()) return true;
+    const std::vector<int> selected = lvFiles_->SelectedRows();
+    if (selected.empty()) return true;
+    for (int row : selected)
+        if (lvFiles_->ItemAt(row).folder) return true;
     return false;
 }
 
@@ -70,19 +71,18 @@ void TFmPondra::IdleUpdate() {
     if (!folders_) return;
     TMailFolder* open = folders_->CurrentFolder;
     const bool isOpen = open != nullptr;
-    const int filesSelected = static_cast<int>(lvFiles_->selectedItems().size());
+    const int filesSelected = lvFiles_->SelectedCount();
     const bool busy = SelectionHasBusyEntry();
     const bool mailSelected = !lvMails_->selectedItems().isEmpty();
-    const int searchSelected = static_cast<int>(lvSearch_->selectedItems().size());
-    QWidget* focus = QApplication::focusWidget();
+    const int searchSelected = lvSearch_->SelectedCount();
     auto set = [this](const char* name, bool enabled) { Action(name)->setEnabled(enabled); };
 
     set("actEnter", isOpen && filesSelected > 0);
     set("actSearch", isOpen);
     set("actNewFolder", isOpen && filesSelected == 0);
     set("actDelete", isOpen && filesSelected > 0 && !busy);
-    set("actProperties", (focus == lvFiles_ && filesSelected == 1) ||
-                             (focus == lvSearch_ && searchSelected == 1));
+    set("actProperties", (lvFiles_->HasFocusInside() && filesSelected == 1) ||
+                             (lvSearch_->HasFocusInside() && searchSelected == 1));
     set("actMailsOpen", mailSelected);
     set("actMailsDel", mailSelected);
     set("actMailsProp", mailSelected);
@@ -147,63 +147,3 @@ void TFmPondra::RefreshOpsView() {
     lvOps_->setUpdatesEnabled(true);
 }
 
-void TFmPondra::RefreshMailboxList() {
-    QString selected;
-    if (QListWidgetItem* cur = lvMails_->currentItem(); cur && cur->isSelected())
-        selected = cur->text();
-    static const QIcon closedIcon = QIcon::fromTheme("mail-unread", style()->standardIcon(QStyle::SP_DriveNetIcon));
-    static const QIcon openIcon = QIcon::fromTheme("mail-read", style()->standardIcon(QStyle::SP_DirOpenIcon));
-    lvMails_->clear();
-    for (int i = 0; i < folders_->Count(); ++i) {
-        TMailFolder& m = folders_->Items(i);
-        auto* item = new QListWidgetItem(&m == folders_->CurrentFolder ? openIcon : closedIcon,
-                                         Q(m.Alias), lvMails_);
-        item->setData(Qt::UserRole, &m == folders_->CurrentFolder ? 1 : 0);
-        if (!selected.isEmpty() && item->text().compare(selected, Qt::CaseInsensitive) == 0) {
-            lvMails_->setCurrentItem(item);
-            item->setSelected(true);
-        }
-    }
-}
-
-TMailFolder* TFmPondra::SelectedMailbox() const {
-    // The list holds the mailboxes in the collection's order.
-    const QList<QListWidgetItem*> selected = lvMails_->selectedItems();
-    if (selected.isEmpty()) return nullptr;
-    const int row = lvMails_->row(selected.first());
-    return row >= 0 && row < folders_->Count() ? &folders_->Items(row) : nullptr;
-}
-
-void TFmPondra::ListCurrent(const std::string& path) {
-    if (TMailFolder* box = folders_->CurrentFolder) {
-        box->ListFolder(files_->View(), files_->Address(), path);
-        return;
-    }
-    lvFiles_->clear();
-    files_->Address()->Clear();
-}
-
-void TFmPondra::OpenMailbox() {
-    TMailFolder* box = SelectedMailbox();
-    if (!box) return;
-    // A mailbox read before opens at once; otherwise its structure is read first and it
-    // becomes the open one when the worker is done (OnOperationDone lists it then).
-    if (box->Open()) ListCurrent();
-    RefreshMailboxList();
-    RefreshOpsView();
-}
-
-void TFmPondra::EnterSelected() {
-    TMailFolder* box = folders_->CurrentFolder;
-    QTreeWidgetItem* item = lvFiles_->currentItem();
-    if (!box || !item || !item->data(0, Qt::UserRole + 1).toBool()) return;
-    box->EnterFolder(S(item->text(0)));
-    ListCurrent();
-}
-
-void TFmPondra::RefreshMailbox() {
-    TMailFolder* box = folders_->CurrentFolder ? folders_->CurrentFolder : SelectedMailbox();
-    if (!box) return;
-    box->QueueRefresh();
-    RefreshOpsView();
-}

@@ -17,9 +17,12 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include "ClipboardFiles.h"
+#include "DetailsPane.h"
+#include "ExListView.h"
 #include "ExSysTray.h"
 #include "FmNewName.h"
 #include "FmPondra.h"
@@ -42,6 +45,16 @@ QStringList IniKeysInOrder(const QString& file) {
             keys << l.left(l.indexOf('='));
     }
     return keys;
+}
+
+// The captions of a file list in view order, and the row of one caption (-1: none).
+QStringList Captions(const TExListView* view) {
+    QStringList names;
+    for (int r = 0; r < view->RowCount(); ++r) names << view->CaptionAt(r);
+    return names;
+}
+int RowOf(const TExListView* view, const QString& caption) {
+    return static_cast<int>(Captions(view).indexOf(caption));
 }
 
 TMailFolder& AddBox(TMailFolders& folders, const std::string& alias) {
@@ -106,12 +119,14 @@ private slots:
         TFmPondra w({false, &prompt});
         TMailFolder& box = AddBox(w.Folders(), "Box");
         w.Folders().CurrentFolder = &box;
-        QTreeWidget* files = w.FilesView();
-        auto* file = new QTreeWidgetItem(files, QStringList{"a.txt"});
-        file->setData(0, Qt::UserRole, "\\a.txt");
-        auto* folder = new QTreeWidgetItem(files, QStringList{"docs"});
-        folder->setData(0, Qt::UserRole, "\\docs\\");
-        folder->setData(0, Qt::UserRole + 1, true);
+        TExListView* files = w.FilesView();
+        TExItem file, folder;
+        file.texts = QStringList{"a.txt"};
+        file.path = "\\a.txt";
+        folder.texts = QStringList{"docs"};
+        folder.path = "\\docs\\";
+        folder.folder = true;
+        files->Model()->SetItems({file, folder});
         QApplication::clipboard()->setMimeData(TClipboardFiles::Make({"/tmp/x.txt"}));
         w.IdleUpdate();
         QVERIFY(w.Action("actNewFolder")->isEnabled());
@@ -119,12 +134,12 @@ private slots:
         QVERIFY(!w.Action("actUp")->isEnabled());
         QCOMPARE(w.PanelText(3), QString("Current Mail: Box"));
 
-        file->setSelected(true); // a file only: no New Folder, no Paste
+        files->SetSelected(RowOf(files, "a.txt"), true); // a file only: no New Folder, no Paste
         w.IdleUpdate();
         QVERIFY(!w.Action("actNewFolder")->isEnabled());
         QVERIFY(!w.Action("actPaste")->isEnabled());
         QVERIFY(w.Action("actDelete")->isEnabled());
-        folder->setSelected(true); // a folder among them is a paste target
+        files->SetSelected(RowOf(files, "docs"), true); // a folder among them is a paste target
         w.IdleUpdate();
         QVERIFY(w.Action("actPaste")->isEnabled());
 
@@ -202,9 +217,9 @@ private slots:
         QVERIFY(w.Action("actViewAddr")->isChecked());
         QCOMPARE(w.ViewStyle(), 0);
         QVERIFY(w.Action("actIcons")->isChecked());
-        QCOMPARE(w.FilesSortCol(), 0);
-        QVERIFY(w.FilesSortAsc());
-        for (int i = 0; i < 6; ++i) QCOMPARE(w.FilesView()->header()->sectionSize(i), 100);
+        QCOMPARE(w.FilesView()->SortIndex(), 0);
+        QVERIFY(w.FilesView()->SortASC());
+        for (int i = 0; i < 6; ++i) QCOMPARE(w.FilesView()->Header()->sectionSize(i), 100);
     }
 
     void layoutValuesRead() {
@@ -221,11 +236,11 @@ private slots:
         QCOMPARE(w.geometry(), QRect(10, 20, 700, 500));
         QVERIFY(!w.Action("actViewAddr")->isChecked());
         QCOMPARE(w.ViewStyle(), 3); // any other number: Details
-        QCOMPARE(w.FilesSortCol(), 0); // beyond the columns: the first
-        QVERIFY(!w.FilesSortAsc());
-        QCOMPARE(w.FilesView()->header()->sectionSize(0), 250);
-        QCOMPARE(w.FilesView()->header()->sectionSize(1), 100); // not a number: default
-        QCOMPARE(w.SearchSortCol(), 2);
+        QCOMPARE(w.FilesView()->SortIndex(), 0); // beyond the columns: the first
+        QVERIFY(!w.FilesView()->SortASC());
+        QCOMPARE(w.FilesView()->Header()->sectionSize(0), 250);
+        QCOMPARE(w.FilesView()->Header()->sectionSize(1), 100); // not a number: default
+        QCOMPARE(w.SearchView()->SortIndex(), 2);
     }
 
     void layoutWrittenInOrderBesideOtherSections() {
@@ -358,17 +373,15 @@ private slots:
         TFmPondra w({false, &prompt});
         TMailFolder& box = OpenBoxWith(w, {"\\docs\\", "\\docs\\a.txt"});
         QCOMPARE(w.Folders().CurrentFolder, &box);
-        QTreeWidget* files = w.FilesView();
-        QCOMPARE(files->topLevelItemCount(), 1);
-        QCOMPARE(files->topLevelItem(0)->text(0), QString("docs"));
+        TExListView* files = w.FilesView();
+        QCOMPARE(Captions(files), QStringList{"docs"});
         QCOMPARE(w.MailsView()->item(0)->data(Qt::UserRole).toInt(), 1); // the open one
 
-        files->setCurrentItem(files->topLevelItem(0));
+        files->SetSelected(0, true);
         w.IdleUpdate();
         w.Action("actEnter")->trigger();
         QCOMPARE(box.CurrentPath, std::string("\\docs\\"));
-        QCOMPARE(files->topLevelItemCount(), 1);
-        QCOMPARE(files->topLevelItem(0)->text(0), QString("a.txt"));
+        QCOMPARE(Captions(files), QStringList{"a.txt"});
         QCOMPARE(w.findChild<QComboBox*>("cbbAddress")->currentText(), QString("Box\\docs"));
         w.IdleUpdate();
         QVERIFY(w.Action("actUp")->isEnabled());
@@ -386,7 +399,7 @@ private slots:
         TFmPondra w({false, &prompt});
         TMailFolder& box =
             OpenBoxWith(w, {"\\d1\\", "\\d2\\", "\\a.txt", "\\b.txt", "\\c.txt"});
-        QCOMPARE(w.FilesView()->topLevelItemCount(), 5);
+        QCOMPARE(w.FilesView()->RowCount(), 5);
 
         // New Folder: an existing name, then one that cannot be stored, then a new one.
         QStringList names{"d1", "x*y", "fresh"};
@@ -413,7 +426,7 @@ private slots:
 
         // Delete five items: one question, Yes is the default, five deletions.
         w.ListCurrent();
-        w.FilesView()->selectAll();
+        w.FilesView()->SelectAll();
         w.IdleUpdate();
         prompt.shown.clear();
         prompt.answers = {id::Yes};
@@ -431,10 +444,9 @@ private slots:
         // Copy of entries not in the cache: placeholders, and notice 0 (suppressed here).
         IniFile().WriteBool("MsgBox", "0", true);
         w.ListCurrent();
-        for (int i = 0; i < w.FilesView()->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* item = w.FilesView()->topLevelItem(i);
-            item->setSelected(item->text(0) == "a.txt" || item->text(0) == "d2");
-        }
+        w.FilesView()->ClearSelection();
+        w.FilesView()->SetSelected(RowOf(w.FilesView(), "a.txt"), true);
+        w.FilesView()->SetSelected(RowOf(w.FilesView(), "d2"), true);
         w.IdleUpdate();
         w.Action("actCopy")->trigger();
         const std::vector<std::string> copied =
@@ -459,13 +471,11 @@ private slots:
         local.write("hello");
         local.close();
         const std::vector<std::string> names{S(home->Path("local.txt"))};
-        auto row = [&](const QString& caption) {
-            return w.FilesView()->findItems(caption, Qt::MatchExactly).value(0);
-        };
+        auto row = [&](const QString& caption) { return RowOf(w.FilesView(), caption); };
         QVERIFY(!w.AcceptsDrop(row("f.txt"), names)); // onto a file: refused
         w.DropFiles(row("f.txt"), names);
         QCOMPARE(box.Ops.Count(), 0);
-        QVERIFY(!w.AcceptsDrop(nullptr, {"*\\f.txt"})); // a placeholder of ours
+        QVERIFY(!w.AcceptsDrop(-1, {"*\\f.txt"})); // a placeholder of ours
         QVERIFY(w.AcceptsDrop(row("d1"), names));
         w.DropFiles(row("d1"), names); // onto a folder: into it
         QCOMPARE(box.Ops.Count(), 1);
@@ -474,12 +484,15 @@ private slots:
         // current folder.
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(home->Path("local.txt"))});
-        const QPoint empty(20, w.FilesView()->viewport()->height() - 5);
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QWidget* viewport = w.FilesView()->Current()->viewport();
+        const QPoint empty(viewport->width() - 5, viewport->height() - 5);
+        QCOMPARE(w.FilesView()->RowAt(empty), -1);
         QDragEnterEvent enter(empty, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(w.FilesView()->viewport(), &enter);
+        QApplication::sendEvent(viewport, &enter);
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(empty), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(w.FilesView()->viewport(), &drop);
+        QApplication::sendEvent(viewport, &drop);
         QVERIFY(drop.isAccepted());
         QCOMPARE(box.Ops.Count(), 2);
         QCOMPARE(box.Ops.Get(1).Path, std::string("\\"));

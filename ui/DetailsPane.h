@@ -1,0 +1,32 @@
+#pragma once
+#include <QWidget>
+
+// The details pane under the mailbox list: what the file list's selection holds.
+//   one entry: its name (bold), its type, "Date Modified: " with the day, the date and
+//              time, and for a file "Size: " with its size text;
+//   otherwise: "N items selected" and, when files are among them, "Total File Size: ".
+class TDetailsPane : public QWidget {
+    Q_OBJECT
+public:
+    explicit TDetailsPane(QWidget* parent = nullptr);
+
+    // date < 0: none; size in bytes (0: no size line).
+    void SetSelection(const QString& name, const QString& info, double date, qint64 size);
+    const QString& SelName() const { return selName_; }
+    const QString& SelInfo() const { return selInfo_; }
+    double SelDate() const { return selDate_; }
+    qint64 SelSize() const { return selSize_; }
+    // The lines as painted, top to bottom (tests and the accessible description).
+    QStringList Lines() const;
+
+    static QString DayText(double date);  // "Thursday,"
+    static QString DateText(double date); // "December, 10, 2026, 06:01:34 pm"
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QString selName_, selInfo_;
+    double selDate_ = -1;
+    qint64 selSize_ = 0;
+};

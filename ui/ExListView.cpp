@@ -1,0 +1,215 @@
+#include "ExListView.h"
+
+#include "ExSortProxy.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QListView>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+// The Tiles style: a large icon with the name, the type and the size beside it.
+class TTileDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QAbstractItemModel* m = index.model();
+        QStringList lines{option->text, m->index(index.row(), 2).data().toString()};
+        const QString size = m->index(index.row(), 1).data().toString();
+        if (!size.isEmpty()) lines << size;
+        option->text = lines.join('\n');
+        option->displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    }
+};
+} // namespace
+
+TExListView::TExListView(const QStringList& headers, QList<int> rightAligned, QWidget* parent)
+    : QWidget(parent),
+      model_(new TExItemModel(headers, std::move(rightAligned), this)),
+      proxy_(new TExSortProxy(this)),
+      stack_(new QStackedWidget(this)),
+      list_(new QListView(stack_)),
+      tree_(new QTreeView(stack_)) {
+    proxy_->setSourceModel(model_);
+    proxy_->setDynamicSortFilter(true);
+    auto* box = new QVBoxLayout(this);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->addWidget(stack_);
+
+    tree_->setObjectName("details");
+    tree_->setModel(proxy_);
+    tree_->setRootIsDecorated(false);
+    tree_->setUniformRowHeights(true);
+    tree_->setItemsExpandable(false);
+    tree_->setAllColumnsShowFocus(true);
+    tree_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tree_->header()->setSortIndicatorShown(true);
+    tree_->header()->setSectionsClickable(true);
+    tree_->header()->setStretchLastSection(false);
+    for (int i = 0; i < headers.size(); ++i) tree_->header()->resizeSection(i, 100);
+    connect(tree_->header(), &QHeaderView::sectionClicked, this, &TExListView::ClickColumn);
+
+    list_->setObjectName("icons");
+    list_->setModel(proxy_);
+    list_->setSelectionModel(tree_->selectionModel()); // one selection for both views
+    list_->setMovement(QListView::Static);
+    list_->setResizeMode(QListView::Adjust);
+    list_->setUniformItemSizes(true);
+    list_->setWrapping(true);
+    list_->setWordWrap(true);
+
+    for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(tree_), static_cast<QAbstractItemView*>(list_)}) {
+        v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        v->setDragEnabled(false);
+        v->installEventFilter(this);
+        connect(v, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
+            if (i.isValid()) emit Activated();
+        });
+        stack_->addWidget(v);
+    }
+    connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TExListView::SelectionChanged);
+    connect(proxy_, &QAbstractItemModel::modelReset, this, &TExListView::SelectionChanged);
+    setFocusProxy(tree_);
+    SetViewStyle(vsReport);
+    SetSort(0, true);
+}
+
+QItemSelectionModel* TExListView::Selection() const { return tree_->selectionModel(); }
+QHeaderView* TExListView::Header() const { return tree_->header(); }
+
+QAbstractItemView* TExListView::Current() const {
+    return style_ == vsReport ? static_cast<QAbstractItemView*>(tree_) : list_;
+}
+
+QList<QWidget*> TExListView::Views() const {
+    return {tree_, list_, tree_->viewport(), list_->viewport()};
+}
+
+void TExListView::SetViewStyle(int style) {
+    style_ = style >= vsIcon && style <= vsReport ? style : vsReport;
+    list_->setItemDelegate(nullptr);
+    switch (style_) {
+    case vsIcon:
+        list_->setViewMode(QListView::IconMode);
+        list_->setFlow(QListView::LeftToRight);
+        list_->setIconSize(QSize(32, 32));
+        list_->setGridSize(QSize(96, 72));
+        break;
+    case vsTile:
+        list_->setViewMode(QListView::ListMode);
+        list_->setFlow(QListView::LeftToRight);
+        list_->setIconSize(QSize(32, 32));
+        list_->setGridSize(QSize(230, 56));
+        list_->setItemDelegate(new TTileDelegate(list_));
+        break;
+    case vsList:
+        list_->setViewMode(QListView::ListMode);
+        list_->setFlow(QListView::TopToBottom);
+        list_->setIconSize(QSize(16, 16));
+        list_->setGridSize(QSize(200, 20));
+        break;
+    default: break;
+    }
+    list_->setWrapping(true);
+    SetAcceptDrops(acceptDrops_);
+    QWidget* current = Current();
+    const bool focused = HasFocusInside();
+    stack_->setCurrentWidget(current);
+    setFocusProxy(current);
+    if (focused) current->setFocus();
+}
+
+void TExListView::SetAcceptDrops(bool accept) {
+    acceptDrops_ = accept;
+    for (QWidget* w : Views()) w->setAcceptDrops(accept);
+}
+
+void TExListView::SetMultiSelect(bool multi) {
+    const auto mode = multi ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection;
+    tree_->setSelectionMode(mode);
+    list_->setSelectionMode(mode);
+}
+
+void TExListView::SetSort(int column, bool ascending) {
+    sortIndex_ = column >= 0 && column < model_->columnCount() ? column : 0;
+    sortAsc_ = ascending;
+    tree_->header()->setSortIndicator(sortIndex_, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    Sort();
+    emit SortChanged();
+}
+
+void TExListView::ClickColumn(int column) {
+    SetSort(column, column == sortIndex_ ? !sortAsc_ : sortAsc_);
+}
+
+void TExListView::Sort() {
+    proxy_->sort(sortIndex_, sortAsc_ ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+int TExListView::RowCount() const { return proxy_->rowCount(); }
+
+QModelIndex TExListView::ViewIndex(int row) const { return proxy_->index(row, 0); }
+
+const TExItem& TExListView::ItemAt(int row) const {
+    return model_->Item(proxy_->mapToSource(ViewIndex(row)).row());
+}
+
+QString TExListView::CaptionAt(int row) const {
+    return row >= 0 && row < RowCount() ? ItemAt(row).texts.value(0) : QString();
+}
+
+std::vector<int> TExListView::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QItemSelectionRange& r : Selection()->selection())
+        for (int row = r.top(); row <= r.bottom(); ++row) rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+int TExListView::SelectedCount() const { return static_cast<int>(SelectedRows().size()); }
+
+void TExListView::SetSelected(int row, bool selected) {
+    if (row < 0 || row >= RowCount()) return;
+    Selection()->select(ViewIndex(row), (selected ? QItemSelectionModel::Select
+                                                  : QItemSelectionModel::Deselect) |
+                                            QItemSelectionModel::Rows);
+}
+
+void TExListView::SelectAll() {
+    if (RowCount() == 0) return;
+    const QItemSelection all(proxy_->index(0, 0),
+                             proxy_->index(RowCount() - 1, model_->columnCount() - 1));
+    Selection()->select(all, QItemSelectionModel::ClearAndSelect);
+}
+
+void TExListView::ClearSelection() { Selection()->clearSelection(); }
+
+int TExListView::RowAt(const QPoint& viewportPos) const {
+    const QModelIndex i = Current()->indexAt(viewportPos);
+    return i.isValid() ? i.row() : -1;
+}
+
+bool TExListView::HasFocusInside() const { return tree_->hasFocus() || list_->hasFocus(); }
+
+bool TExListView::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::KeyPress && (watched == tree_ || watched == list_)) {
+        auto* key = static_cast<QKeyEvent*>(e);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            key->modifiers() == Qt::NoModifier) {
+            emit Activated();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, e);
+}
