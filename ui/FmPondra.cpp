@@ -8,6 +8,7 @@
 #include "ExSysTray.h"
 #include "FileListAdapter.h"
 #include "FmFileProp.h"
+#include "FmMailProp.h"
 #include "FmOptions.h"
 #include "IniFile.h"
 #include "MailThread.h"
@@ -92,6 +93,7 @@ TFmPondra::TFmPondra(const TSettings& settings) {
     SetTypeNames(&typeNames);
     InstallOptionsDialog(this);
     InstallFilePropDialog(this);
+    InstallMailPropDialog(this);
     TWorkerFactory factory;
     if (settings.WithWorker)
         factory = TMailThread::Factory(*dispatcher_, LoadEngineConfig(IniFile()));
@@ -136,6 +138,7 @@ TFmPondra::~TFmPondra() {
     SetTypeNames(nullptr);
     SetOptionsDialogRunner({});
     SetFilePropRunner({});
+    SetMailPropRunner({});
 }
 
 void TFmPondra::FreeCollection() {

@@ -55,6 +55,7 @@ void TFmPondra::RunSearch(const QString& text) {
     TMailFolder* box = folders_ ? folders_->CurrentFolder : nullptr;
     if (!box) return;
     const int run = ++searchRun_;
+    searching_ = true;
     lvSearch_->Model()->Clear();
     const QString needle = text.toUpper();
     std::vector<TExItem> found;
