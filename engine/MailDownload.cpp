@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <unistd.h>
 #include <unordered_map>
@@ -189,5 +190,11 @@ bool TMailThread::Download() {
         return false;
     }
     keep = true;
+    // The checksum was computed while writing: the listing need not read the file again.
+    struct stat st {};
+    if (::stat(local.c_str(), &st) == 0)
+        Sync([&] {
+            if (MailboxAlive()) Mailbox->Checksums.Remember(local, st, hash);
+        });
     return true;
 }
