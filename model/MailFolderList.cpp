@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 
@@ -141,12 +142,12 @@ void TMailFolder::ListFolder(IFileView* view, IAddressBox* address, const std::s
     }
     view->EndUpdate();
     view->Sort();
+    // The selection by name (ASCII case folded), one lookup per row.
+    if (SelectedNames.empty()) return;
+    std::unordered_set<std::string> selected;
+    for (const auto& name : SelectedNames) selected.insert(LowerAscii(name));
     for (int r = 0; r < view->RowCount(); ++r)
-        for (const auto& name : SelectedNames)
-            if (SameTextAscii(view->RowCaption(r), name)) {
-                view->SetSelected(r, true);
-                break;
-            }
+        if (selected.count(LowerAscii(view->RowCaption(r)))) view->SetSelected(r, true);
 }
 
 void TMailFolder::EnterFolder(const std::string& name) {

@@ -34,7 +34,7 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 # The build's own messages (compiler errors included) are shown only when it fails.
 if ! cmake --build "$build" -j "$(nproc)" \
-    --target bench_mail bench_latency_proxy bench_table_build bench_listing >"$build/bench-build.log" 2>&1; then
+    --target bench_mail bench_latency_proxy bench_table_build bench_listing bench_explorer >"$build/bench-build.log" 2>&1; then
   cat "$build/bench-build.log" >&2
   echo "bench.sh: the build failed" >&2
   exit 1
@@ -58,5 +58,6 @@ if [ "$model" = 1 ]; then
   echo "Model benchmarks (no network):"
   "$build/bench/bench_table_build" || true
   "$build/bench/bench_listing" || true
+  "$build/bench/bench_explorer" || true
 fi
 exit 0

@@ -31,7 +31,19 @@ TDetailsPane::TDetailsPane(QWidget* parent) : QWidget(parent) {
     setMinimumHeight(160);
 }
 
+void TDetailsPane::Invalidate() {
+    dirty_ = true;
+    update();
+}
+
+void TDetailsPane::Settle() const {
+    if (!dirty_ || !recompute) return;
+    const_cast<TDetailsPane*>(this)->dirty_ = false;
+    recompute();
+}
+
 void TDetailsPane::SetSelection(const QString& name, const QString& info, double date, qint64 size) {
+    dirty_ = false;
     selName_ = name;
     selInfo_ = info;
     selDate_ = date;
@@ -46,6 +58,7 @@ QString TDetailsPane::DateText(double date) {
 }
 
 QStringList TDetailsPane::Lines() const {
+    Settle();
     QStringList lines{"Details"};
     if (selName_.isEmpty() && selInfo_.isEmpty()) return lines;
     if (!selName_.isEmpty()) lines << selName_;
@@ -57,6 +70,7 @@ QStringList TDetailsPane::Lines() const {
 }
 
 void TDetailsPane::paintEvent(QPaintEvent*) {
+    Settle();
     QPainter p(this);
     const QFont regular = font();
     QFont bold = regular;

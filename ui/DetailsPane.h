@@ -1,6 +1,8 @@
 #pragma once
 #include <QWidget>
 
+#include <functional>
+
 // The details pane under the mailbox list: what the file list's selection holds.
 //   one entry: its name (bold), its type, "Date Modified: " with the day, the date and
 //              time, and for a file "Size: " with its size text;
@@ -12,10 +14,15 @@ public:
 
     // date < 0: none; size in bytes (0: no size line).
     void SetSelection(const QString& name, const QString& info, double date, qint64 size);
-    const QString& SelName() const { return selName_; }
-    const QString& SelInfo() const { return selInfo_; }
-    double SelDate() const { return selDate_; }
-    qint64 SelSize() const { return selSize_; }
+    // The selection changed: `recompute` (which calls SetSelection) runs before the next
+    // paint or read, once however many changes came before (a listing that selects
+    // 1,000 rows one by one).
+    void Invalidate();
+    std::function<void()> recompute;
+    const QString& SelName() const { return Settle(), selName_; }
+    const QString& SelInfo() const { return Settle(), selInfo_; }
+    double SelDate() const { return Settle(), selDate_; }
+    qint64 SelSize() const { return Settle(), selSize_; }
     // The lines as painted, top to bottom (tests and the accessible description).
     QStringList Lines() const;
 
@@ -26,6 +33,9 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    void Settle() const;
+
+    bool dirty_ = false;
     QString selName_, selInfo_;
     double selDate_ = -1;
     qint64 selSize_ = 0;

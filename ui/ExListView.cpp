@@ -7,6 +7,7 @@
 #include <QListView>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -84,7 +85,29 @@ TExListView::TExListView(const QStringList& headers, QList<int> rightAligned, QW
     SetSort(0, true);
 }
 
-QItemSelectionModel* TExListView::Selection() const { return tree_->selectionModel(); }
+QItemSelectionModel* TExListView::Selection() const {
+    Flush();
+    return tree_->selectionModel();
+}
+
+void TExListView::QueueSelected(int row) {
+    if (row < 0 || row >= RowCount()) return;
+    pending_.select(ViewIndex(row), proxy_->index(row, model_->columnCount() - 1));
+    if (!flushQueued_) {
+        flushQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            flushQueued_ = false;
+            Flush();
+        });
+    }
+}
+
+void TExListView::Flush() const {
+    if (pending_.isEmpty()) return;
+    QItemSelection rows;
+    rows.swap(pending_);
+    tree_->selectionModel()->select(rows, QItemSelectionModel::Select);
+}
 QHeaderView* TExListView::Header() const { return tree_->header(); }
 
 QAbstractItemView* TExListView::Current() const {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QItemSelection>
 #include <QWidget>
 
 #include <vector>
@@ -53,6 +54,9 @@ public:
     std::vector<int> SelectedRows() const;
     int SelectedCount() const;
     void SetSelected(int row, bool selected);
+    // Selects a row with the next read of the selection (or the next event-loop turn):
+    // a listing that restores 1,000 selected rows selects them in one step.
+    void QueueSelected(int row);
     void SelectAll();
     void ClearSelection();
     // The row under a point of the current view's viewport; -1 over empty space.
@@ -71,7 +75,10 @@ protected:
 
 private:
     QModelIndex ViewIndex(int row) const;
+    void Flush() const;
 
+    mutable QItemSelection pending_;
+    bool flushQueued_ = false;
     TExItemModel* model_;
     TExSortProxy* proxy_;
     QStackedWidget* stack_;

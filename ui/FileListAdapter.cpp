@@ -64,7 +64,12 @@ int TFileListAdapter::RowCount() const { return view_->RowCount(); }
 
 std::string TFileListAdapter::RowCaption(int row) const { return S(view_->CaptionAt(row)); }
 
-void TFileListAdapter::SetSelected(int row, bool selected) { view_->SetSelected(row, selected); }
+void TFileListAdapter::SetSelected(int row, bool selected) {
+    if (selected)
+        view_->QueueSelected(row); // the listing restores the selection row by row
+    else
+        view_->SetSelected(row, false);
+}
 
 void TFileListAdapter::TAddress::Clear() { box->clear(); }
 void TFileListAdapter::TAddress::AddItem(const std::string& text) {

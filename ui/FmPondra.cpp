@@ -215,7 +215,8 @@ void TFmPondra::BuildWidgets() {
     for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(lvFiles_->Details()),
                                  static_cast<QAbstractItemView*>(lvFiles_->List())})
         v->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(lvFiles_, &TExListView::SelectionChanged, this, &TFmPondra::UpdateDetails);
+    pbDetails_->recompute = [this] { UpdateDetails(); };
+    connect(lvFiles_, &TExListView::SelectionChanged, pbDetails_, &TDetailsPane::Invalidate);
 
     pnlSearch_ = new QWidget(splSearch_);
     pnlSearch_->setObjectName("pnlSearch");
