@@ -1,6 +1,7 @@
 #pragma once
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "AppDir.h"
 #include "IniFile.h"
