@@ -13,6 +13,12 @@ bool IsInteger(const std::string& text) {
     long long v = std::stoll(t);
     return v >= INT32_MIN && v <= INT32_MAX;
 }
+// A number the stored field can hold: sizes are kept in 32 bits of bytes (whole MiB up to
+// 4095; more would wrap around to a tiny or huge capacity), ports are TCP ports.
+bool InRange(const std::string& text, long long low, long long high) {
+    const long long v = std::stoll(TrimBlanks(text));
+    return v >= low && v <= high;
+}
 } // namespace
 
 TPropCheck ValidatePropDialog(const TMailPropDialog& d) {
@@ -28,6 +34,12 @@ TPropCheck ValidatePropDialog(const TMailPropDialog& d) {
     if (!IsInteger(d.edtAttach)) return {"Please enter an integer.", "edtAttach"};
     if (!IsInteger(d.edtSMTPPort)) return {"Please enter an integer.", "edtSMTPPort"};
     if (!IsInteger(d.edtPOPPort)) return {"Please enter an integer.", "edtPOPPort"};
+    const char* const sizeError = "Please enter a size from 0 to 4095 (MiB).";
+    if (!InRange(d.edtMailBox, 0, 4095)) return {sizeError, "edtMailBox"};
+    if (!InRange(d.edtAttach, 0, 4095)) return {sizeError, "edtAttach"};
+    const char* const portError = "Please enter a port number from 1 to 65535.";
+    if (!InRange(d.edtSMTPPort, 1, 65535)) return {portError, "edtSMTPPort"};
+    if (!InRange(d.edtPOPPort, 1, 65535)) return {portError, "edtPOPPort"};
     return {};
 }
 

@@ -28,7 +28,7 @@ head -c 90000 /dev/urandom >"$sample/Designs/logo.png"
 printf 'Project notes\n' >"$sample/notes.txt"
 "$build/tavrel-cli" put Documents "$sample" >/dev/null
 sleep 2 # delivery into the inbox runs on after the server took the mails
-printf '[General]\nState=0\nLeft=0\nTop=0\nWidth=1000\nHeight=620\nLeftBar=200\n[lvFiles]\n0=220\n1=80\n2=140\n3=150\n4=80\n5=100\nStyle=3\n' \
+printf '[General]\nState=0\nLeft=0\nTop=0\nWidth=1000\nHeight=620\nLeftBar=250\n[lvFiles]\n0=220\n1=80\n2=140\n3=150\n4=80\n5=100\nStyle=3\n' \
   >"$TAVREL_HOME/Tavrel.ini"
 start_xvfb 1100x720
 start_tavrel "$build"
@@ -39,7 +39,21 @@ xdotool mousemove --window "$win" 60 137 click --repeat 2 --delay 80 1
 sleep 3
 xdotool mousemove --window "$win" 260 130 click --repeat 2 --delay 80 1
 sleep 1
-xdotool mousemove --window "$win" 600 450
+# Download notes.txt (typed to select it, then the tool bar's Download): it turns black.
+xdotool type --delay 60 notes
+sleep 0.5
+xdotool mousemove --window "$win" 480 45 click 1
+sleep 3
+# A folder selected for the details pane, and a search for the results panel.
+xdotool type --delay 60 Reports
+sleep 0.5
+xdotool key alt+f s
+sleep 0.5
+xdotool key ctrl+a
+xdotool type --delay 60 s
+xdotool key Return
+sleep 1
+xdotool mousemove --window "$win" 600 300
 import -window "$win" "$top/docs/window.png"
 xdotool mousemove --window "$win" 300 300 click 1
 xdotool key alt+t

@@ -169,6 +169,11 @@ TEST(MailPropCheck, ChecksInOrderWithTheirTexts) {
         {[](auto& d) { d.edtAttach = "1.5"; }, "Please enter an integer.", "edtAttach"},
         {[](auto& d) { d.edtSMTPPort = "99999999999"; }, "Please enter an integer.", "edtSMTPPort"},
         {[](auto& d) { d.edtPOPPort = "x"; }, "Please enter an integer.", "edtPOPPort"},
+        // Integers the stored fields cannot hold: a size of 4096 MiB would wrap to 0 bytes.
+        {[](auto& d) { d.edtMailBox = "4096"; }, "Please enter a size from 0 to 4095 (MiB).", "edtMailBox"},
+        {[](auto& d) { d.edtAttach = "-1"; }, "Please enter a size from 0 to 4095 (MiB).", "edtAttach"},
+        {[](auto& d) { d.edtSMTPPort = "0"; }, "Please enter a port number from 1 to 65535.", "edtSMTPPort"},
+        {[](auto& d) { d.edtPOPPort = " 65536"; }, "Please enter a port number from 1 to 65535.", "edtPOPPort"},
     };
     for (auto& c : cases) {
         TMailPropDialog d = valid();
