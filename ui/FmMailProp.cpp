@@ -1,5 +1,6 @@
 #include "FmMailProp.h"
 
+#include "DialogButtons.h"
 #include "PieChart.h"
 #include "Prompt.h"
 #include "UiText.h"
@@ -141,24 +142,11 @@ TFmMailProp::TFmMailProp(QWidget* parent) : QDialog(parent) {
     advancedLayout->addWidget(ports);
     advancedLayout->addStretch(1);
 
-    btnOk = new QPushButton("&OK", this);
-    btnOk->setObjectName("btnOk");
-    btnOk->setDefault(true);
-    btnCancel = new QPushButton("&Cancel", this);
-    btnCancel->setObjectName("btnCancel");
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(btnOk);
-    buttons->addWidget(btnCancel);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(pages);
-    layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    AddOkCancel(this, pages, btnOk, btnCancel);
 
     for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
     connect(btnDefault, &QPushButton::clicked, this, &TFmMailProp::UseDefaults);
     connect(btnOk, &QPushButton::clicked, this, &TFmMailProp::Confirm);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     edtName->setFocus();
 }
 

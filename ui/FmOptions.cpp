@@ -1,5 +1,6 @@
 #include "FmOptions.h"
 
+#include "DialogButtons.h"
 #include "FmNewName.h"
 #include "Prompt.h"
 #include "RegisterDll.h"
@@ -55,25 +56,12 @@ TFmOptions::TFmOptions(QWidget* parent) : QDialog(parent) {
     pageLayout->addWidget(chkLogin);
     pageLayout->addStretch(1);
 
-    btnOk = new QPushButton("&OK", this);
-    btnOk->setObjectName("btnOk");
-    btnOk->setDefault(true);
-    btnCancel = new QPushButton("&Cancel", this);
-    btnCancel->setObjectName("btnCancel");
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(btnOk);
-    buttons->addWidget(btnCancel);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(tabs);
-    layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    AddOkCancel(this, tabs, btnOk, btnCancel);
 
     chkShell->setChecked(ShellRegistered());
     connect(chkPass, &QCheckBox::toggled, btnPass, &QWidget::setEnabled);
     connect(btnPass, &QPushButton::clicked, this, &TFmOptions::SetPassword);
     connect(btnOk, &QPushButton::clicked, this, &TFmOptions::Confirm);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TFmOptions::Fill(const TOptionsDialogData& d) {

@@ -27,14 +27,6 @@
 #include "UiText.h"
 
 namespace {
-QStringList Captions(const TExListView* view) {
-    QStringList names;
-    for (int r = 0; r < view->RowCount(); ++r) names << view->CaptionAt(r);
-    return names;
-}
-int RowOf(const TExListView* view, const QString& caption) {
-    return static_cast<int>(Captions(view).indexOf(caption));
-}
 
 TMailFolder& AddBox(TFmPondra& w, const std::string& alias, bool opened = true) {
     auto box = std::make_unique<TMailFolder>(&w.Folders());

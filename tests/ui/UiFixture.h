@@ -3,7 +3,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <QStringList>
+
 #include "AppDir.h"
+#include "ExListView.h"
 #include "IniFile.h"
 
 // A fresh program folder and registry file for one test: AppDir, Tavrel.ini and the
@@ -31,4 +34,14 @@ template <class F> void WhenModal(F fn, int delayMs = 0) {
         }
         fn(w);
     });
+}
+
+// The captions of a file list in view order, and the row of one caption (-1: none).
+inline QStringList Captions(const TExListView* view) {
+    QStringList names;
+    for (int r = 0; r < view->RowCount(); ++r) names << view->CaptionAt(r);
+    return names;
+}
+inline int RowOf(const TExListView* view, const QString& caption) {
+    return static_cast<int>(Captions(view).indexOf(caption));
 }

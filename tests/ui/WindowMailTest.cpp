@@ -26,9 +26,7 @@
 namespace {
 constexpr int kWaitMs = 60000;
 
-QStringList Captions(const TExListView* view) {
-    QStringList names;
-    for (int r = 0; r < view->RowCount(); ++r) names << view->CaptionAt(r);
+QStringList Sorted(QStringList names) {
     names.sort();
     return names;
 }
@@ -114,10 +112,10 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(w.PendingCount(), 0, kWaitMs);
             QVERIFY(prompt.shown.empty());
             w.ListCurrent();
-            QCOMPARE(Captions(w.FilesView()), QStringList{"album"});
+            QCOMPARE(Sorted(Captions(w.FilesView())), QStringList{"album"});
             Select(w, {"album"});
             w.Action("actEnter")->trigger();
-            QCOMPARE(Captions(w.FilesView()), (QStringList{"a.bin", "b.txt"}));
+            QCOMPARE(Sorted(Captions(w.FilesView())), (QStringList{"a.bin", "b.txt"}));
             QVERIFY(Row(w.FilesView(), "a.bin")->red);
             QCOMPARE(Row(w.FilesView(), "a.bin")->texts[4], QString("Mail"));
 
@@ -148,7 +146,7 @@ private slots:
             w.Action("actNewFolder")->trigger();
             QTRY_COMPARE_WITH_TIMEOUT(w.PendingCount(), 0, kWaitMs);
             w.ListCurrent();
-            QCOMPARE(Captions(w.FilesView()), (QStringList{"album", "fresh"}));
+            QCOMPARE(Sorted(Captions(w.FilesView())), (QStringList{"album", "fresh"}));
             w.RunSearch(".BIN");
             QCOMPARE(w.SearchView()->RowCount(), 1);
             QCOMPARE(w.SearchView()->ItemAt(0).texts[1], QString("Mail\\album"));
@@ -160,16 +158,16 @@ private slots:
             QCOMPARE(prompt.shown.size(), size_t(1));
             QTRY_COMPARE_WITH_TIMEOUT(w.PendingCount(), 0, kWaitMs);
             w.ListCurrent();
-            QCOMPARE(Captions(w.FilesView()), QStringList{"a.bin"});
+            QCOMPARE(Sorted(Captions(w.FilesView())), QStringList{"a.bin"});
         }
         // A second start reads the same tree from the server.
         TFmPondra again({true, &prompt});
         QCOMPARE(again.Folders().Count(), 1);
         OpenFirstMailbox(again);
         QTRY_VERIFY_WITH_TIMEOUT(again.Folders().CurrentFolder != nullptr, kWaitMs);
-        QCOMPARE(Captions(again.FilesView()), (QStringList{"album", "fresh"}));
+        QCOMPARE(Sorted(Captions(again.FilesView())), (QStringList{"album", "fresh"}));
         again.ListCurrent("\\album\\");
-        QCOMPARE(Captions(again.FilesView()), QStringList{"a.bin"});
+        QCOMPARE(Sorted(Captions(again.FilesView())), QStringList{"a.bin"});
         QCOMPARE(again.Folders().Items(0).Files.Items(again.Folders().Items(0).Files.IndexOf("\\album\\a.bin")).Size,
                  uint32_t(big.size()));
     }

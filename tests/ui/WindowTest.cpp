@@ -47,15 +47,6 @@ QStringList IniKeysInOrder(const QString& file) {
     return keys;
 }
 
-// The captions of a file list in view order, and the row of one caption (-1: none).
-QStringList Captions(const TExListView* view) {
-    QStringList names;
-    for (int r = 0; r < view->RowCount(); ++r) names << view->CaptionAt(r);
-    return names;
-}
-int RowOf(const TExListView* view, const QString& caption) {
-    return static_cast<int>(Captions(view).indexOf(caption));
-}
 
 TMailFolder& AddBox(TMailFolders& folders, const std::string& alias) {
     auto box = std::make_unique<TMailFolder>(&folders);
