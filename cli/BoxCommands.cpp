@@ -119,15 +119,6 @@ public:
                     "character";
             return false;
         }
-        const std::pair<const char*, const std::string*> ports[] = {
-            {"--smtp", &d.edtSMTPPort}, {"--pop", &d.edtPOPPort}};
-        for (auto [option, text] : ports) {
-            long long v = std::stoll(*text); // checked as an integer above
-            if (v < 1 || v > 65535) {
-                error = std::string(option) + ": the port must be between 1 and 65535";
-                return false;
-            }
-        }
         const std::pair<const char*, const std::string*> sizes[] = {
             {"--capacity-mib", &d.edtMailBox}, {"--max-attach-mib", &d.edtAttach}};
         for (auto [option, text] : sizes) {

@@ -256,7 +256,7 @@ def test_bad_input_ends_with_status_2(root):
         (["add-box", "X", "--address", "a@b", "--smtp", "h:abc", "--pop", "h", "--account", "a"],
          "--smtp: Please enter an integer."),
         (["add-box", "X", "--address", "a@b", "--smtp", "h", "--pop", "h:70000", "--account", "a"],
-         "--pop: the port must be between 1 and 65535"),
+         "--pop: Please enter a port number from 1 to 65535."),
         (["add-box", "X", "--address", "a@b", "--smtp", ":25", "--pop", "h", "--account", "a"],
          "--smtp: a host name is needed"),
         (["add-box", "box"] + box, "ALIAS: A mail box with the name you specified already exists."),
