@@ -113,12 +113,6 @@ public:
             error = OptionOf(check.control, isNew_) + ": " + check.error;
             return false;
         }
-        if (!IsUsableCacheName(d.edtName)) {
-            error = OptionOf("edtName", isNew_) +
-                    ": a mailbox name cannot be \".\" or \"..\" or hold \"/\" or a control "
-                    "character";
-            return false;
-        }
         const std::pair<const char*, const std::string*> sizes[] = {
             {"--capacity-mib", &d.edtMailBox}, {"--max-attach-mib", &d.edtAttach}};
         for (auto [option, text] : sizes) {

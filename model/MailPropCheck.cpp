@@ -1,5 +1,6 @@
 #include "MailPropDialog.h"
 
+#include "MailFolder.h"
 #include "TextUtil.h"
 
 namespace {
@@ -30,6 +31,10 @@ TPropCheck ValidatePropDialog(const TMailPropDialog& d) {
     for (const auto& other : d.OtherAliases)
         if (SameTextAscii(other, d.edtName))
             return {"A mail box with the name you specified already exists.", "edtName"};
+    // The alias names the cache folder: it must stay one folder inside MailRoot.
+    if (!IsUsableCacheName(TrimBlanks(d.edtName)))
+        return {"A mail box name cannot be \".\" or \"..\" or hold \"/\" or a control character.",
+                "edtName"};
     if (!IsInteger(d.edtMailBox)) return {"Please enter an integer.", "edtMailBox"};
     if (!IsInteger(d.edtAttach)) return {"Please enter an integer.", "edtAttach"};
     if (!IsInteger(d.edtSMTPPort)) return {"Please enter an integer.", "edtSMTPPort"};

@@ -12,7 +12,7 @@ class TDetailsPane : public QWidget {
 public:
     explicit TDetailsPane(QWidget* parent = nullptr);
 
-    // date < 0: none; size in bytes (0: no size line).
+    // date <= 0: no date lines; size in bytes (0: no size line).
     void SetSelection(const QString& name, const QString& info, double date, qint64 size);
     // The selection changed: `recompute` (which calls SetSelection) runs before the next
     // paint or read, once however many changes came before (a listing that selects
@@ -23,7 +23,7 @@ public:
     const QString& SelInfo() const { return Settle(), selInfo_; }
     double SelDate() const { return Settle(), selDate_; }
     qint64 SelSize() const { return Settle(), selSize_; }
-    // The lines as painted, top to bottom (tests and the accessible description).
+    // The lines as painted, top to bottom.
     QStringList Lines() const;
 
     static QString DayText(double date);  // "Thursday,"

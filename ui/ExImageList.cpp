@@ -11,9 +11,10 @@ namespace {
 int folderLookups = 0;
 
 // Everything after the name's first full stop, folded: the answer depends on nothing else.
+// A name without one is its own key (the database knows some names, "Makefile").
 QString ExtensionKey(const QString& name) {
     const int dot = name.indexOf('.');
-    return dot < 0 ? QString() : name.mid(dot + 1).toLower();
+    return dot < 0 ? "/" + name.toLower() : name.mid(dot + 1).toLower();
 }
 
 QMimeType TypeOf(const QString& name) {

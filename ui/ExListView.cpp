@@ -14,7 +14,8 @@
 #include <algorithm>
 
 namespace {
-// The Tiles style: a large icon with the name, the type and the size beside it.
+// The Tiles style: a large icon with the name, the type and the size beside it (columns 2
+// and 1 of the file list).
 class TTileDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -59,6 +60,8 @@ TExListView::TExListView(const QStringList& headers, QList<int> rightAligned, QW
     connect(tree_->header(), &QHeaderView::sectionClicked, this, &TExListView::ClickColumn);
 
     list_->setObjectName("icons");
+    plain_ = new QStyledItemDelegate(list_);
+    tiles_ = new TTileDelegate(list_);
     list_->setModel(proxy_);
     list_->setSelectionModel(tree_->selectionModel()); // one selection for both views
     list_->setMovement(QListView::Static);
@@ -70,8 +73,12 @@ TExListView::TExListView(const QStringList& headers, QList<int> rightAligned, QW
     for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(tree_), static_cast<QAbstractItemView*>(list_)}) {
         v->setEditTriggers(QAbstractItemView::NoEditTriggers);
         v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        // Whole rows in both views: a cell left selected in another column would keep a
+        // row in the selection that the user took out of it.
+        v->setSelectionBehavior(QAbstractItemView::SelectRows);
         v->setDragEnabled(false);
-        v->installEventFilter(this);
+        v->installEventFilter(this);           // keys
+        v->viewport()->installEventFilter(this); // mouse presses
         connect(v, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
             if (i.isValid()) emit Activated();
         });
@@ -120,7 +127,7 @@ QList<QWidget*> TExListView::Views() const {
 
 void TExListView::SetViewStyle(int style) {
     style_ = style >= vsIcon && style <= vsReport ? style : vsReport;
-    list_->setItemDelegate(nullptr);
+    list_->setItemDelegate(style_ == vsTile ? tiles_ : plain_);
     switch (style_) {
     case vsIcon:
         list_->setViewMode(QListView::IconMode);
@@ -133,7 +140,6 @@ void TExListView::SetViewStyle(int style) {
         list_->setFlow(QListView::LeftToRight);
         list_->setIconSize(QSize(32, 32));
         list_->setGridSize(QSize(230, 56));
-        list_->setItemDelegate(new TTileDelegate(list_));
         break;
     case vsList:
         list_->setViewMode(QListView::ListMode);
@@ -226,6 +232,8 @@ int TExListView::RowAt(const QPoint& viewportPos) const {
 bool TExListView::HasFocusInside() const { return tree_->hasFocus() || list_->hasFocus(); }
 
 bool TExListView::eventFilter(QObject* watched, QEvent* e) {
+    // A selection restored by a listing is in place before the user's next click or key.
+    if (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::KeyPress) Flush();
     if (e->type() == QEvent::KeyPress && (watched == tree_ || watched == list_)) {
         auto* key = static_cast<QKeyEvent*>(e);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&

@@ -6,6 +6,7 @@
 
 #include "ExItemModel.h"
 
+class QAbstractItemDelegate;
 class QAbstractItemView;
 class QHeaderView;
 class QItemSelectionModel;
@@ -84,6 +85,8 @@ private:
     QStackedWidget* stack_;
     QListView* list_;
     QTreeView* tree_;
+    QAbstractItemDelegate* plain_ = nullptr;
+    QAbstractItemDelegate* tiles_ = nullptr;
     int style_ = vsReport;
     bool acceptDrops_ = false;
     int sortIndex_ = 0;

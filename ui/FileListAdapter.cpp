@@ -40,8 +40,10 @@ void TFileListAdapter::BeginUpdate() {
 }
 
 void TFileListAdapter::EndUpdate() {
-    if (updating_ > 0 && --updating_ == 0) view_->Model()->SetItems(std::move(pending_));
-    pending_.clear();
+    if (updating_ > 0 && --updating_ == 0) {
+        view_->Model()->SetItems(std::move(pending_));
+        pending_.clear();
+    }
 }
 
 void TFileListAdapter::Clear() {

@@ -93,8 +93,11 @@ void TFmPondra::RunSearch(const QString& text) {
                                  Q(DateTimeDisplayText(e.Modified))};
         found.push_back(std::move(item));
     }
-    if (!found.empty() && folders_ && lvSearch_) flush();
-    if (run == searchRun_) searching_ = false;
+    // Rows of a search that another one replaced, or of a mailbox no longer open, are
+    // not added to the new list.
+    if (run != searchRun_ || !folders_ || folders_->CurrentFolder != box) return;
+    flush();
+    searching_ = false;
 }
 
 void TFmPondra::OpenContainingFolder() {

@@ -260,7 +260,7 @@ def test_bad_input_ends_with_status_2(root):
         (["add-box", "X", "--address", "a@b", "--smtp", ":25", "--pop", "h", "--account", "a"],
          "--smtp: a host name is needed"),
         (["add-box", "box"] + box, "ALIAS: A mail box with the name you specified already exists."),
-        (["add-box", "a/b"] + box, "a mailbox name cannot"),
+        (["add-box", "a/b"] + box, "A mail box name cannot"),
         (["add-box", "X"] + box + ["--max-attach-bytes", "100"], "between 1024 and 4294967295"),
         (["put", "Box", os.path.join(local, "what?.txt")], "cannot store"),
         (["put", "Box", os.path.join(local, "missing")], "No such file or directory"),

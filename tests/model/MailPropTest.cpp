@@ -169,6 +169,10 @@ TEST(MailPropCheck, ChecksInOrderWithTheirTexts) {
         {[](auto& d) { d.edtAttach = "1.5"; }, "Please enter an integer.", "edtAttach"},
         {[](auto& d) { d.edtSMTPPort = "99999999999"; }, "Please enter an integer.", "edtSMTPPort"},
         {[](auto& d) { d.edtPOPPort = "x"; }, "Please enter an integer.", "edtPOPPort"},
+        {[](auto& d) { d.edtName = " .. "; },
+         "A mail box name cannot be \".\" or \"..\" or hold \"/\" or a control character.", "edtName"},
+        {[](auto& d) { d.edtName = std::string("a\x16") + "b"; }, // Ctrl+V passes the key filter as a character
+         "A mail box name cannot be \".\" or \"..\" or hold \"/\" or a control character.", "edtName"},
         // Integers the stored fields cannot hold: a size of 4096 MiB would wrap to 0 bytes.
         {[](auto& d) { d.edtMailBox = "4096"; }, "Please enter a size from 0 to 4095 (MiB).", "edtMailBox"},
         {[](auto& d) { d.edtAttach = "-1"; }, "Please enter a size from 0 to 4095 (MiB).", "edtAttach"},

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
@@ -101,13 +102,28 @@ private slots:
         QCOMPARE(Captions(files), descending);
         files->ClickColumn(0);
         QVERIFY(!files->SortASC());
-        // Every view style shows the same rows and keeps the selection.
+        // Every view style shows the same rows, paints them and keeps the selection.
         files->SetSelected(RowOf(files, "b"), true);
+        w.resize(900, 600);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
         for (const char* style : {"actIcons", "actTiles", "actList", "actDetails"}) {
             w.Action(style)->trigger();
             QCOMPARE(Captions(files), descending);
             QCOMPARE(files->SelectedRows(), std::vector<int>{RowOf(files, "b")});
+            QVERIFY(!files->Current()->viewport()->grab().isNull());
         }
+
+        // Ctrl+click in the Icons style takes a row out of a whole-row selection.
+        w.Action("actIcons")->trigger();
+        files->SelectAll();
+        QListView* icons = files->List();
+        const QModelIndex b = icons->model()->index(RowOf(files, "b"), 0);
+        QTest::mouseClick(icons->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          icons->visualRect(b).center());
+        QCOMPARE(files->SelectedCount(), files->RowCount() - 1);
+        QVERIFY(!Captions(files).isEmpty());
+        for (int row : files->SelectedRows()) QVERIFY(files->CaptionAt(row) != "b");
     }
 
     void redUnlessLocalAndIdle() {
@@ -317,6 +333,11 @@ private slots:
                                             Q(DateTimeDisplayText(FloatToText(46366.75)))}));
         QCOMPARE(results->ItemAt(1).texts.mid(1, 2), (QStringList{"Box\\Reports", Q(SizeToText(3000))}));
         QCOMPARE(results->ItemAt(2).texts[1], QString("Box\\deep\\in"));
+
+        // A search started while one runs: the first ends, its rows do not join the second's.
+        QTimer::singleShot(0, [&] { w.RunSearch("x*"); });
+        w.RunSearch("o");
+        QCOMPARE(Captions(results), QStringList{"x*.doc"});
 
         w.RunSearch("*.doc"); // no wildcards: exactly those characters
         QCOMPARE(Captions(results), QStringList{"x*.doc"});
