@@ -400,6 +400,31 @@ private slots:
         QVERIFY2(found > 0 && found < 3000, qPrintable(QString::number(found)));
     }
 
+    void pasteSkipsWhatCannotBeStored() {
+        // A name a stored entry cannot hold and a file that is gone: each gets an error
+        // naming it, the rest of the list is stored.
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& box = OpenBoxWith(w, {"\\docs\\"});
+        for (const char* name : {"good.txt", "bad?.txt"}) {
+            QFile f(home->Path(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("x");
+        }
+        const std::string gone = S(home->Path("gone.txt"));
+        QApplication::clipboard()->setMimeData(TClipboardFiles::Make(
+            {S(home->Path("bad?.txt")), gone, S(home->Path("good.txt"))}));
+        w.IdleUpdate();
+        w.Action("actPaste")->trigger();
+        QCOMPARE(prompt.shown.size(), size_t(2));
+        QVERIFY(prompt.shown[0].text.find("bad?.txt") != std::string::npos);
+        QVERIFY(prompt.shown[1].text.find(gone) != std::string::npos);
+        QCOMPARE(box.Ops.Count(), 1);
+        QVERIFY(box.Files.IndexOf("\\good.txt") >= 0);
+        QCOMPARE(Captions(w.FilesView()), (QStringList{"docs", "good.txt"}));
+        box.Ops.Clear();
+    }
+
     void iconsAndTypeNamesByName() {
         QCOMPARE(TExImageList::FileTypeName("Folder\\"), QString("File Folder"));
         QCOMPARE(TExImageList::FileTypeName("x", true), QString("File Folder"));

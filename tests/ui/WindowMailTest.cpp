@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTest>
@@ -170,6 +171,48 @@ private slots:
         QCOMPARE(Sorted(Captions(again.FilesView())), QStringList{"a.bin"});
         QCOMPARE(again.Folders().Items(0).Files.Items(again.Folders().Items(0).Files.IndexOf("\\album\\a.bin")).Size,
                  uint32_t(big.size()));
+    }
+
+    void wrongPasswordIsAskedForAgain() {
+        // The stored password is wrong: the worker's login error asks whether to enter it
+        // again, the password entry is the window's own name dialog in password mode, and
+        // with the right password the work goes on.
+        const TestServers* s = LoadTestServers();
+        if (!s) QSKIP(TestServersProblem().c_str());
+        ClearMailbox(s->maildir1);
+        TUiHome home;
+        TFmPondra w({true, nullptr}); // the real message boxes and entries
+        auto owned = std::make_unique<TMailFolder>(&w.Folders());
+        owned->Alias = "Mail";
+        owned->Address = s->acc1.address;
+        owned->SmtpServer = owned->PopServer = s->host;
+        owned->SmtpPort = s->smtpPort;
+        owned->PopPort = s->pop3Port;
+        owned->Account = s->acc1.user;
+        owned->Password = "wrong";
+        TMailFolder& box = w.Folders().Append(std::move(owned));
+        QString question, entryTitle;
+        bool passwordMode = false;
+        WhenModal([&](QWidget* d) {
+            auto* box = qobject_cast<QMessageBox*>(d);
+            QVERIFY(box);
+            question = box->windowTitle() + ": " + box->text();
+            WhenModal([&](QWidget* e) {
+                auto* entry = qobject_cast<TFmNewName*>(e);
+                QVERIFY(entry);
+                entryTitle = entry->windowTitle();
+                passwordMode = entry->Edit()->echoMode() == QLineEdit::Password;
+                entry->SetText(Q(s->acc1.pass));
+                QTest::mouseClick(entry->OkButton(), Qt::LeftButton);
+            });
+            QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+        });
+        OpenFirstMailbox(w);
+        QTRY_COMPARE_WITH_TIMEOUT(w.Folders().CurrentFolder, &box, kWaitMs);
+        QVERIFY2(question.startsWith("Login Error: ERR: "), qPrintable(question));
+        QCOMPARE(entryTitle, QString("Enter Password"));
+        QVERIFY(passwordMode);
+        QCOMPARE(box.Password, s->acc1.pass); // kept for the rest of the run
     }
 };
 
