@@ -20,6 +20,7 @@
 #include "FmPondra.h"
 #include "MailFolders.h"
 #include "MailServers.h"
+#include "MaildirWrite.h"
 #include "ScriptedPrompt.h"
 #include "UiFixture.h"
 #include "UiText.h"
@@ -63,6 +64,10 @@ private slots:
         const TestServers* s = LoadTestServers();
         if (!s) QSKIP(TestServersProblem().c_str());
         ClearMailbox(s->maildir1);
+        // Someone else's mail in the inbox is no stored file: it lists as nothing.
+        QVERIFY(DeliverToMaildir(s->maildir1, "1700000000.M1P1.tavrel-test",
+                                 "From: someone@example.org\r\nTo: " + s->acc1.address +
+                                     "\r\nSubject: Lunch on Friday?\r\n\r\nHello\r\n"));
         TUiHome home;
         TScriptedPrompt prompt;
         prompt.answers = {id::Yes};
@@ -103,6 +108,8 @@ private slots:
             OpenFirstMailbox(w);
             QTRY_COMPARE_WITH_TIMEOUT(w.Folders().CurrentFolder, &box, kWaitMs);
             QCOMPARE(w.MailsView()->item(0)->data(Qt::UserRole).toInt(), 1);
+            QCOMPARE(w.FilesView()->RowCount(), 0);
+            QCOMPARE(box.Files.Count(), 0);
 
             // Paste the local folder: stored, red until it is in the cache.
             QApplication::clipboard()->setMimeData(TClipboardFiles::Make({S(source)}));
