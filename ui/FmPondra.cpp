@@ -95,8 +95,11 @@ TFmPondra::TFmPondra(const TSettings& settings) {
     InstallFilePropDialog(this);
     InstallMailPropDialog(this);
     TWorkerFactory factory;
-    if (settings.WithWorker)
-        factory = TMailThread::Factory(*dispatcher_, LoadEngineConfig(IniFile()));
+    if (settings.WithWorker) {
+        TEngineConfig engine = LoadEngineConfig(IniFile());
+        if (settings.AdjustEngine) settings.AdjustEngine(engine);
+        factory = TMailThread::Factory(*dispatcher_, engine);
+    }
     folders_ = std::make_unique<TMailFolders>(
         [this](TMailFolder* box, int32_t pos, int32_t max) { OnProgress(box, pos, max); },
         [this](TMailFolder* box) { OnOperationDone(box); }, factory);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "EngineConfig.h"
 #include "MailFolders.h"
 #include "Prompt.h"
 
@@ -37,8 +38,13 @@ class TFmPondra : public QMainWindow {
     Q_OBJECT
 public:
     struct TSettings {
-        bool WithWorker = true; // tests build the window without a worker
-        IPrompt* Prompt = nullptr; // questions go here instead of to message boxes (tests)
+        TSettings(bool withWorker = true, IPrompt* prompt = nullptr,
+                  std::function<void(TEngineConfig&)> adjustEngine = {})
+            : WithWorker(withWorker), Prompt(prompt), AdjustEngine(std::move(adjustEngine)) {}
+        bool WithWorker; // tests build the window without a worker
+        IPrompt* Prompt; // questions go here instead of to message boxes (tests)
+        // Changes the worker's settings after Tavrel.ini was read (tests shorten the waits).
+        std::function<void(TEngineConfig&)> AdjustEngine;
     };
     explicit TFmPondra(const TSettings& settings);
     TFmPondra() : TFmPondra(TSettings{}) {}

@@ -221,6 +221,32 @@ private slots:
         QVERIFY(passwordMode);
         QCOMPARE(box.Password, s->acc1.pass); // kept for the rest of the run
     }
+
+    void refreshThatFailsLeavesTheMailboxClosed() {
+        // Nobody listens on the mailbox's port: every attempt of the structure refresh
+        // fails, the error is shown, the mailbox stays closed (image 0) with an empty queue.
+        TUiHome home;
+        TScriptedPrompt prompt;
+        TFmPondra w({true, &prompt, [](TEngineConfig& c) {
+                         c.RetryDelayUnitMs = 1;
+                         c.ConnectTimeoutMs = 2000;
+                     }});
+        auto owned = std::make_unique<TMailFolder>(&w.Folders());
+        owned->Alias = "Down";
+        owned->SmtpServer = owned->PopServer = "127.0.0.1";
+        owned->SmtpPort = owned->PopPort = 1;
+        TMailFolder& box = w.Folders().Append(std::move(owned));
+        OpenFirstMailbox(w);
+        QTRY_COMPARE_WITH_TIMEOUT(box.Ops.Count(), 0, kWaitMs);
+        QTest::qWait(50);
+        QVERIFY(!w.Folders().CurrentFolder);
+        QVERIFY(!box.Opened);
+        QCOMPARE(w.MailsView()->item(0)->data(Qt::UserRole).toInt(), 0);
+        QCOMPARE(w.FilesView()->RowCount(), 0);
+        QVERIFY(!prompt.shown.empty()); // the failure was told
+        w.IdleUpdate();
+        QCOMPARE(w.PanelText(3), QString("Current Mail: Open a mail box first"));
+    }
 };
 
 QTEST_MAIN(WindowMailTest)
