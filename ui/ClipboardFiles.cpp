@@ -18,6 +18,13 @@ std::vector<std::string> LocalPaths(const QList<QUrl>& urls) {
 }
 } // namespace
 
+bool TClipboardFiles::HoldsUsableList(const QMimeData* data) {
+    const std::vector<std::string> names = Read(data);
+    for (const std::string& n : names)
+        if (n.find('*') != std::string::npos) return false;
+    return !names.empty();
+}
+
 std::vector<std::string> TClipboardFiles::Read(const QMimeData* data) {
     if (!data) return {};
     if (data->hasFormat(PrivateType)) {

@@ -15,6 +15,8 @@ public:
     // The names on the clipboard: the private list when there is one, else local paths
     // from the gnome list, else from text/uri-list. Empty when none.
     static std::vector<std::string> Read(const QMimeData* data);
+    // A list the program can paste: at least one name and no placeholder.
+    static bool HoldsUsableList(const QMimeData* data);
     // A new clipboard content with the names (local paths; placeholders only in the
     // private list).
     static QMimeData* Make(const std::vector<std::string>& names);

@@ -57,27 +57,35 @@ QString TDetailsPane::DateText(double date) {
     return QLocale().toString(ToQDateTime(date), "MMMM, dd, yyyy, hh:mm:ss ap");
 }
 
-QStringList TDetailsPane::Lines() const {
+std::vector<TDetailsPane::TLine> TDetailsPane::Layout() const {
     Settle();
-    QStringList lines{"Details"};
+    std::vector<TLine> lines{{"Details", true, 0, 12}};
     if (selName_.isEmpty() && selInfo_.isEmpty()) return lines;
-    if (!selName_.isEmpty()) lines << selName_;
-    if (!selInfo_.isEmpty()) lines << selInfo_;
-    if (selDate_ > 0) lines << "Date Modified: " + DayText(selDate_) << DateText(selDate_);
+    if (!selName_.isEmpty()) lines.push_back({selName_, true, 0, 4});
+    if (!selInfo_.isEmpty()) lines.push_back({selInfo_, false, selName_.isEmpty() ? 4 : 0, 4});
+    if (selDate_ > 0) {
+        lines.push_back({"Date Modified: " + DayText(selDate_), false, 0, 0});
+        lines.push_back({DateText(selDate_), false, 0, 4});
+    }
     if (selSize_ > 0)
-        lines << (selName_.isEmpty() ? "Total File Size: " : "Size: ") + SizeText(selSize_);
+        lines.push_back({(selName_.isEmpty() ? "Total File Size: " : "Size: ") + SizeText(selSize_),
+                         false, 0, 0});
     return lines;
 }
 
+QStringList TDetailsPane::Lines() const {
+    QStringList texts;
+    for (const TLine& line : Layout()) texts << line.text;
+    return texts;
+}
+
 void TDetailsPane::paintEvent(QPaintEvent*) {
-    Settle();
     QPainter p(this);
     const QFont regular = font();
     QFont bold = regular;
     bold.setBold(true);
-    // Single lines: the text height is the font's line height.
-    auto height = [](const QString&, const QFont& f) { return QFontMetrics(f).height(); };
-    const int band = height("H", regular) + 16;
+    // Single lines: a line's height is its font's line height.
+    const int band = QFontMetrics(regular).height() + 16;
     p.fillRect(rect(), palette().base());
     p.fillRect(0, 0, width(), band, palette().button());
     p.setPen(QColor(128, 128, 128));
@@ -85,32 +93,14 @@ void TDetailsPane::paintEvent(QPaintEvent*) {
     p.drawLine(0, band, width(), band);
     p.setPen(palette().text().color());
     const int x = 8;
-    auto draw = [&](int y, const QString& s, const QFont& f) {
+    int y = 8;
+    for (const TLine& line : Layout()) {
+        const QFont& f = line.bold ? bold : regular;
+        const int h = QFontMetrics(f).height();
+        y += line.before;
         p.setFont(f);
-        p.drawText(QRect(x, y, std::max(0, width() - x - 4), height(s, f)),
-                   Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, s);
-    };
-    draw(8, "Details", bold);
-    int y = 8 + height("H", regular) + 12;
-    if (selName_.isEmpty() && selInfo_.isEmpty()) return;
-    if (!selName_.isEmpty()) {
-        draw(y, selName_, bold);
-        y += height(selName_, bold) + 4;
-    } else {
-        y += 4;
+        p.drawText(QRect(x, y, std::max(0, width() - x - 4), h),
+                   Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, line.text);
+        y += h + line.after;
     }
-    if (!selInfo_.isEmpty()) {
-        draw(y, selInfo_, regular);
-        y += height(selInfo_, regular) + 4;
-    }
-    if (selDate_ > 0) {
-        const QString day = "Date Modified: " + DayText(selDate_);
-        draw(y, day, regular);
-        y += height(day, regular);
-        const QString date = DateText(selDate_);
-        draw(y, date, regular);
-        y += height(date, regular) + 4;
-    }
-    if (selSize_ > 0)
-        draw(y, (selName_.isEmpty() ? "Total File Size: " : "Size: ") + SizeText(selSize_), regular);
 }

@@ -2,6 +2,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 // The details pane under the mailbox list: what the file list's selection holds.
 //   one entry: its name (bold), its type, "Date Modified: " with the day, the date and
@@ -33,6 +34,13 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    // One line of the pane: its text, its font, and the extra space before and after it.
+    struct TLine {
+        QString text;
+        bool bold;
+        int before, after;
+    };
+    std::vector<TLine> Layout() const;
     void Settle() const;
 
     bool dirty_ = false;

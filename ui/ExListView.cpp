@@ -174,7 +174,6 @@ void TExListView::SetSort(int column, bool ascending) {
     sortAsc_ = ascending;
     tree_->header()->setSortIndicator(sortIndex_, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
     Sort();
-    emit SortChanged();
 }
 
 void TExListView::ClickColumn(int column) {

@@ -69,7 +69,6 @@ public:
 signals:
     void SelectionChanged();
     void Activated(); // Enter or a double-click
-    void SortChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;

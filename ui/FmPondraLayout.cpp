@@ -43,9 +43,7 @@ void TFmPondra::SetViewStyle(int style) {
     lvFiles_->SetViewStyle(style);
     const char* names[] = {"actIcons", "actTiles", "actList", "actDetails"};
     Action(names[lvFiles_->ViewStyle()])->setChecked(true);
-    // The Details header shows the sort mark again.
-    if (lvFiles_->ViewStyle() == TExListView::vsReport)
-        lvFiles_->SetSort(lvFiles_->SortIndex(), lvFiles_->SortASC());
+    // (The Details header keeps its sort mark while the other styles are shown.)
 }
 
 void TFmPondra::LoadLayout() {

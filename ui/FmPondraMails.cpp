@@ -45,11 +45,7 @@ TMailFolder* TFmPondra::SelectedMailbox() const {
 void TFmPondra::ClearClipboardUnlessFileList() {
     // Placeholders of one mailbox mean nothing in another; other content goes with them.
     QClipboard* clip = QApplication::clipboard();
-    const std::vector<std::string> names = TClipboardFiles::Read(clip->mimeData());
-    bool usable = !names.empty();
-    for (const std::string& n : names)
-        if (n.find('*') != std::string::npos) usable = false;
-    if (!usable) clip->clear();
+    if (!TClipboardFiles::HoldsUsableList(clip->mimeData())) clip->clear();
 }
 
 void TFmPondra::OpenMailbox() {

@@ -76,13 +76,12 @@ void TFmPondra::RunSearch(const QString& text) {
         if (!folders_ || folders_->CurrentFolder != box || !searching_ || run != searchRun_) break;
         if (i >= box->Files.Count()) break;
         const TExFile& e = box->Files.Items(i);
-        std::string path = e.Path;
-        if (e.IsFolder && !path.empty() && path.back() == '\\') path.pop_back();
-        const size_t cut = path.rfind('\\');
-        const QString name = Q(cut == std::string::npos ? path : path.substr(cut + 1));
+        std::string folder = ParentPath(e.Path); // ends with a backslash
+        std::string leaf = e.Path.substr(folder.size());
+        if (e.IsFolder && !leaf.empty() && leaf.back() == '\\') leaf.pop_back();
+        const QString name = Q(leaf);
         if (name.isEmpty() || !name.toUpper().contains(needle)) continue;
-        std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-        if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+        if (!folder.empty()) folder.pop_back(); // "In Folder": the root is the alias alone
         TExItem item;
         item.path = Q(e.Path);
         item.folder = e.IsFolder;
@@ -106,9 +105,6 @@ void TFmPondra::OpenContainingFolder() {
     if (!box || rows.size() != 1) return;
     const TExItem& item = lvSearch_->ItemAt(rows.front());
     // Results name their entries by path: a folder that went with a refresh is not listed.
-    std::string path = S(item.path);
-    if (item.folder && !path.empty()) path.pop_back();
-    const size_t cut = path.rfind('\\');
-    const std::string target = cut == std::string::npos ? std::string("\\") : path.substr(0, cut + 1);
-    box->ListFolder(files_->View(), files_->Address(), target);
+    const std::string target = ParentPath(S(item.path));
+    box->ListFolder(files_->View(), files_->Address(), target.empty() ? std::string("\\") : target);
 }

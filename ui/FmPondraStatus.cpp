@@ -37,11 +37,7 @@ bool TFmPondra::ClipboardUsable() const {
     // Read when the clipboard changes, not on every idle update: on X11 each read is a
     // round trip to the program that owns the clipboard, which may hang.
     if (!clipboardKnown_) {
-        const std::vector<std::string> names =
-            TClipboardFiles::Read(QApplication::clipboard()->mimeData());
-        clipboardUsable_ = !names.empty();
-        for (const std::string& n : names)
-            if (n.find('*') != std::string::npos) clipboardUsable_ = false;
+        clipboardUsable_ = TClipboardFiles::HoldsUsableList(QApplication::clipboard()->mimeData());
         clipboardKnown_ = true;
     }
     return clipboardUsable_;
