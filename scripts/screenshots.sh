@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the README's screenshots under Xvfb: the main window with a mailbox on the local
-# mail servers opened in a folder of its stored sample, and the options dialog. Writes
-# docs/window.png and docs/options.png. The mail servers need root (sudo otherwise).
+# mail servers opened in a folder of its stored sample, the options dialog and the
+# mailbox properties. Writes docs/window.png, docs/options.png and docs/mailprop.png.
+# The mail servers need root (sudo otherwise).
 #   bash scripts/screenshots.sh [BUILD_DIR]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -62,4 +63,13 @@ xdotool key o
 dlg=$(wait_window Options)
 sleep 0.5
 import -window "$dlg" "$top/docs/options.png"
-echo "wrote docs/window.png and docs/options.png"
+xdotool key Escape
+sleep 0.5
+# The mailbox properties of "Documents" (MailBox menu, Properties).
+xdotool mousemove --window "$win" 75 8 click 1
+sleep 0.4
+xdotool key p
+dlg=$(wait_window "Documents properies")
+sleep 0.5
+import -window "$dlg" "$top/docs/mailprop.png"
+echo "wrote docs/window.png, docs/options.png and docs/mailprop.png"
