@@ -21,7 +21,8 @@ struct TEngineConfig {
     std::function<void(int)> OnRetryWait;
 };
 
-// Reads section "IMAP" (Domain, Host, Port) and "TLS" (VerifyPeer, CaFile) of Tavrel.ini.
+// Reads section "IMAP" (Domain, Host, Port), "TLS" (VerifyPeer, CaFile) and "Net"
+// (ConnectTimeout, ReadTimeout: seconds, 1 to 3600) of Tavrel.ini.
 TEngineConfig LoadEngineConfig(const TIniFile& ini);
 
 // True when the account is read over IMAP4 (ImapHost/ImapPort) instead of its POP3 server:

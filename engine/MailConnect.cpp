@@ -108,6 +108,8 @@ bool TMailThread::ConnectReader(bool reuse, bool* reused) {
             DisconnectQuietly(Reader());
             Reader().Connect();
             return true;
+        } catch (const EIdTLSHandshakeError& e) {
+            return RefuseTls(Reader(), e);
         } catch (const EIdException& e) {
             LastError = e.what();
         }
@@ -137,6 +139,9 @@ bool TMailThread::ConnectSmtp() {
                 return false;
             }
             return true;
+        } catch (const EIdTLSHandshakeError& e) {
+            DisconnectQuietly(Smtp);
+            return RefuseTls(Smtp, e);
         } catch (const EIdException& e) {
             DisconnectQuietly(Smtp);
             LastError = e.what();
@@ -146,6 +151,15 @@ bool TMailThread::ConnectSmtp() {
         if (TrimSubject(NewPassword).empty()) return false;
         Smtp.Password = NewPassword;
     }
+}
+
+bool TMailThread::RefuseTls(TIdTCPConnection& client, const EIdTLSHandshakeError& e) {
+    // The secure connection cannot be made (the peer speaks no TLS on this port, or its
+    // certificate is not trusted): another password or another attempt changes nothing.
+    Refused = true;
+    LastError = std::string(e.what()) + "\r\n(" + client.Host + ":" + std::to_string(client.Port) +
+                "; check the port and the SSL setting of this mail box.)";
+    return false;
 }
 
 void TMailThread::AskPassword() {

@@ -3,6 +3,7 @@
 
 #include "MailFolders.h"
 #include "StoredMail.h"
+#include "TextUtil.h"
 
 #include <algorithm>
 
@@ -16,8 +17,46 @@ bool TMailThread::DeleteMails(const std::string& pathArg, bool ownMailOnly) {
 }
 
 bool TMailThread::DeleteMatching(const std::vector<std::string>& patterns, std::vector<bool>& ok) {
+    return DeleteWhere(
+        [&](const std::string& subject, std::vector<size_t>& groups) {
+            for (size_t i = 0; i < patterns.size(); ++i)
+                if (SubjectMatchesPattern(subject, patterns[i])) groups.push_back(i);
+        },
+        patterns.size(), ok);
+}
+
+bool TMailThread::DeleteExact(const std::vector<std::string>& subjects,
+                              const std::vector<std::string>& keep) {
+    // Folded trimmed subject -> whether its newest mail is the one to keep.
+    std::unordered_map<std::string, bool> wanted;
+    for (const auto& s : subjects) wanted.emplace(LowerAscii(TrimSubject(s)), false);
+    for (const auto& s : keep) {
+        auto it = wanted.find(LowerAscii(TrimSubject(s)));
+        if (it != wanted.end()) it->second = true;
+    }
+    if (wanted.empty()) return true;
+    std::vector<bool> ok;
+    const bool scanned = DeleteWhere(
+        [&](const std::string& subject, std::vector<size_t>& groups) {
+            auto it = wanted.find(LowerAscii(TrimSubject(subject)));
+            if (it == wanted.end()) return;
+            // The scan runs newest first: the newest mail of a kept subject is the new
+            // version's own, sent after the old one.
+            if (it->second) {
+                it->second = false;
+                return;
+            }
+            groups.push_back(0);
+        },
+        1, ok);
+    return scanned && ok[0];
+}
+
+bool TMailThread::DeleteWhere(
+    const std::function<void(const std::string&, std::vector<size_t>&)>& match, size_t groups,
+    std::vector<bool>& ok) {
     CountBytes = false;
-    ok.assign(patterns.size(), true);
+    ok.assign(groups, true);
     TClosing guard{ReaderClosing()}; // for POP3 the QUIT makes the deletions final
     if (!ConnectReader()) return false;
     SetStatus("Locate mail should be deleted...");
@@ -43,8 +82,7 @@ bool TMailThread::DeleteMatching(const std::vector<std::string>& patterns, std::
         }
         if (h.State != THeader::srRead) return true; // never delete an unread header
         TMatch m{a, {}};
-        for (size_t i = 0; i < patterns.size(); ++i)
-            if (SubjectMatchesPattern(h.Subject, patterns[i])) m.patterns.push_back(i);
+        match(h.Subject, m.patterns);
         if (!m.patterns.empty()) matches.push_back(std::move(m));
         return true;
     });

@@ -27,20 +27,16 @@ bool TMailThread::RefreshStructure() {
     MeasuredSize = UseImap ? Imap4.MailboxSize() : Pop3.MailboxSize();
     const int n = ReaderCount();
     Maximum = n;
-    try {
-        ScanHeaders(n, true, [&](int a, const THeader& h) {
-            if (h.State == THeader::srRead) Subjects.push_back(h.Subject);
-            // A header that cannot be read is left out; the refresh goes on.
-            Position = n - a + 1;
-            ReportScanProgress(a == n || a == 1);
-            return true;
-        });
-    } catch (const TStopped&) {
-        throw;
-    } catch (...) {
-        // The connection broke: the headers not read by then are left out, as their
-        // fetches would all fail.
-    }
+    // All or nothing: a broken connection, a time-out or a header the server would not give
+    // fails the attempt, so that a partial tree is never taken for the mailbox's content.
+    // Only a mail without a header (nothing to read) is passed over.
+    ScanHeaders(n, true, [&](int a, const THeader& h) {
+        if (h.State == THeader::srError) throw EIdException(h.Error);
+        if (h.State == THeader::srRead) Subjects.push_back(h.Subject);
+        Position = n - a + 1;
+        ReportScanProgress(a == n || a == 1);
+        return true;
+    });
     if (Position != n) {
         Position = n;
         ReportScanProgress(true);

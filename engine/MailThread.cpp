@@ -115,6 +115,12 @@ void TMailThread::Attempts(const std::function<bool()>& op,
             Success = false;
         }
         if (Success) return;
+        if (Refused) {
+            // The server refused for good (or cannot be spoken to): trying again would
+            // only repeat the refusal.
+            Cancelled = true;
+            return;
+        }
         WaitMs(a * config_.RetryDelayUnitMs);
         if (afterFailedWait) afterFailedWait();
     }
@@ -151,6 +157,7 @@ void TMailThread::Execute() {
             }
             Success = false;
             Cancelled = false;
+            Refused = false;
             LastError.clear();
             auto clearCache = [this] {
                 HeaderCache.clear();
@@ -160,17 +167,9 @@ void TMailThread::Execute() {
             case opSend:
                 clearCache();
                 UploadPath = AffectedPath(CurrentOp);
+                Sent = {};
                 Attempts([this] { return Upload(); });
-                if (!Success && !Terminated()) {
-                    // Parts of an unfinished upload must not stay on the server. For a
-                    // folder only its own mail: what is stored below it stays.
-                    try {
-                        DeleteMails(UploadPath, true);
-                    } catch (const TStopped&) {
-                        throw;
-                    } catch (...) {
-                    }
-                }
+                AfterUpload();
                 break;
             case opDelete:
                 clearCache();
@@ -255,6 +254,7 @@ void TMailThread::FinishOp() {
     };
     switch (CurrentOp.Kind) {
     case opSend:
+        if (!Success) FinishFailedUpload(m);
         reset(UploadPath.empty() ? AffectedPath(CurrentOp) : UploadPath);
         m.UpdateOpStates();
         break;
@@ -270,14 +270,19 @@ void TMailThread::FinishOp() {
         m.PendingDrags->DownloadEnded(CurrentOp.Ticket, Success);
         break;
     case opRefresh:
-        m.Files.Clear();
-        m.Opened = Success;
         if (Success) {
+            m.Files.Clear();
+            m.Opened = true;
             m.UsedSize = static_cast<uint32_t>(MeasuredSize);
             for (const auto& s : Subjects) m.Files.AddSubject(s);
+            Subjects.clear();
             Owner.CurrentFolder = &m;
             m.UpdateOpStates();
+        } else if (m.Opened) {
+            // The table read before stays: it is what the server held then, and the work
+            // queued on it goes on.
         } else {
+            m.Files.Clear();
             m.Ops.Clear();
             m.PendingDrags->DropOrphans();
         }

@@ -90,6 +90,8 @@ private:
     // upload: the mail goes once more over a new one. False: no new session (cancelled).
     bool SendMail(const std::string& sending);
     TIdTCPConnection& Reader();
+    // A TLS handshake that failed: the operation ends with the reason, no password question.
+    bool RefuseTls(TIdTCPConnection& client, const EIdTLSHandshakeError& e);
     void DisconnectQuietly(TIdTCPConnection& client);
     // A session left open by an operation of this kind, for the next one of the same kind
     // and mailbox settings: back-to-back uploads share one SMTP login, back-to-back
@@ -139,7 +141,16 @@ private:
     bool Upload();
     bool UploadEntry(); // Upload without its session handling
     bool UploadFile(const std::string& localPath, const std::string& entryPath);
-    void AddPart(const std::string& subject);
+    // Records the next subject of the upload; count: the parts it will have in all.
+    void AddPart(const std::string& subject, uint32_t count);
+    // After the attempts of an upload: on success the replaced version's mails and any
+    // stale parts are deleted, on failure the parts this upload sent.
+    void AfterUpload();
+    // Window thread: a failed upload puts the replaced entry back, or drops the entry of a
+    // new file of which nothing stayed on the server.
+    void FinishFailedUpload(TMailFolder& m);
+    // False (and Refused) when a part of partBytes would exceed the SIZE the server named.
+    bool FitsSizeLimit(uint64_t partBytes, uint32_t part);
     bool RefreshStructure();
     bool MeasureSize();
     bool Download();
@@ -149,6 +160,14 @@ private:
     // One connection and one scan for several patterns: ok[i] tells whether every deletion
     // that pattern i asked for was confirmed. False when the scan could not be made.
     bool DeleteMatching(const std::vector<std::string>& patterns, std::vector<bool>& ok);
+    // Deletes the mails whose subjects are exactly (trimmed, ASCII case folded) one of
+    // `subjects`; of a subject that is also in `keep` the newest mail stays. True when every
+    // such deletion was confirmed.
+    bool DeleteExact(const std::vector<std::string>& subjects, const std::vector<std::string>& keep);
+    // One connection, one scan: match puts the groups a subject belongs to; ok[g] tells
+    // whether every mail of group g was deleted. False when the scan could not be made.
+    bool DeleteWhere(const std::function<void(const std::string&, std::vector<size_t>&)>& match,
+                     size_t groups, std::vector<bool>& ok);
     // The queued deletes that follow CurrentOp directly in its mailbox's queue, served by
     // one connection; each is finished on its own, in order.
     void DeleteBatch();
@@ -188,6 +207,19 @@ private:
     std::string LastError;
     std::string NewPassword;
     bool Cancelled = false;
+    // The server refused for good (a 5xx reply to a mail, a mail over its SIZE, a TLS
+    // handshake that cannot succeed): no further attempt.
+    bool Refused = false;
+    // What one upload operation has stored so far, kept across its attempts.
+    struct TSentParts {
+        std::string localPath, created, modified;
+        uint32_t size = 0, hash = 0, attributes = 0, partSize = 0;
+        uint32_t accepted = 0;                 // parts 1 .. accepted were taken by the server
+        std::vector<std::string> subjects;     // their subjects
+        std::vector<std::string> uncertain;    // sent, the connection ended before the reply
+        std::vector<std::string> stale;        // sent for an earlier state of the file
+    } Sent;
+    bool CleanedUp = false; // the failed upload's parts are gone from the server
     std::string StatusText_;
     // The inbox's message numbers by subject (case folded), for the downloads: the first
     // mail of each subject; unreadable headers are left out.

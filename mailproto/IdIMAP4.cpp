@@ -406,6 +406,7 @@ void TIdIMAP4::Connect() {
   FLastResult = {};
   FSawBye = false;
   try {
+    TGreetingWait wait(*this);
     ReadGreeting();
   } catch (...) {
     CloseConnection();  // a later Connect must not find a half-open session
@@ -875,6 +876,11 @@ void TIdIMAP4::FetchSubjects(const std::vector<int>& numbers, TIdMessage& messag
     }
     for (std::size_t k = start; k < end; ++k) {
       TIdSubjectResult r = results[numbers[k]];
+      if (!answered.count(numbers[k])) {
+        // A message the server passed over in silence: its header is unknown, not empty.
+        r.State = TIdSubjectResult::srError;
+        r.Error = "The server sent no header for message " + std::to_string(numbers[k]) + ".";
+      }
       sink(numbers[k], r);
     }
   }

@@ -102,7 +102,10 @@ void TIdPOP3::Connect() {
   FAPOPTimestamp.clear();
   FCapabilities.clear();
   try {
-    const TIdReply& greeting = GetResponse({"+OK"});
+    const TIdReply& greeting = [this]() -> const TIdReply& {
+      TGreetingWait wait(*this);
+      return GetResponse({"+OK"});
+    }();
     const std::string first = greeting.Text.empty() ? std::string() : greeting.Text.front();
     std::size_t lt = first.find('<');
     if (lt != std::string::npos) {

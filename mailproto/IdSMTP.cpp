@@ -31,7 +31,10 @@ void TIdSMTP::Connect() {
   FDidAuthenticate = false;
   TIdTCPConnection::Connect();
   try {
-    GetResponse({220});
+    {
+      TGreetingWait wait(*this);
+      GetResponse({220});
+    }
     SendGreeting();
   } catch (...) {
     // Close again; the error of the greeting is what the caller needs to see.

@@ -221,8 +221,10 @@ void TIdSSLIOHandlerSocketOpenSSL::StartSSL(int fd, const std::string& hostName,
                                            : sockerr::WinsockErrorText(sockerr::WinsockCodeFromErrno(d->lastErrno));
     }
     Close();
-    throw EIdOSSLError(reason.empty() ? std::string("Error connecting with SSL.")
-                                      : "Error connecting with SSL.\r\n" + reason);
+    const std::string text = reason.empty() ? std::string("Error connecting with SSL.")
+                                            : "Error connecting with SSL.\r\n" + reason;
+    if (err == SSL_ERROR_SSL) throw EIdTLSHandshakeError(text);
+    throw EIdOSSLError(text);
   }
 }
 

@@ -105,6 +105,13 @@ public:
   using EIdException::EIdException;
 };
 
+// The TLS handshake itself failed (the peer speaks no TLS, no common protocol, or its
+// certificate is not trusted), as opposed to the connection breaking during it.
+class EIdTLSHandshakeError : public EIdOSSLError {
+public:
+  using EIdOSSLError::EIdOSSLError;
+};
+
 struct TIdReply;
 
 // A reply whose code was not accepted; what() is the reply's text lines joined by CR LF.
@@ -164,6 +171,22 @@ public:
   std::string Password;
   int ConnectTimeout = kDefaultConnectTimeout;  // ms, > 0
   int ReadTimeout = kDefaultReadTimeout;        // ms, > 0; also bounds writes and the handshake
+
+  // While alive, reads wait at most ConnectTimeout: a server's greeting is part of making
+  // the connection (a plain client on a TLS port would otherwise wait ReadTimeout for it).
+  class TGreetingWait {
+  public:
+    explicit TGreetingWait(TIdTCPConnection& c) : c_(c), saved_(c.ReadTimeout) {
+      if (c.ConnectTimeout < c.ReadTimeout) c.ReadTimeout = c.ConnectTimeout;
+    }
+    ~TGreetingWait() { c_.ReadTimeout = saved_; }
+    TGreetingWait(const TGreetingWait&) = delete;
+    TGreetingWait& operator=(const TGreetingWait&) = delete;
+
+  private:
+    TIdTCPConnection& c_;
+    int saved_;
+  };
 
   TIdUseTLS GetUseTLS() const { return FUseTLS; }
   // Port adjustment rule: plain port -> TLS port when switching to implicit TLS, TLS port

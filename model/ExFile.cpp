@@ -4,6 +4,54 @@
 #include "StoredMail.h"
 #include "TextUtil.h"
 
+#include <algorithm>
+
+bool IsIncompleteFile(const TExFile& e) {
+    if (e.IsFolder || !e.Parts) return false;
+    if (e.Parts->empty()) return true;
+    for (const auto& p : *e.Parts)
+        if (p.empty()) return true;
+    return false;
+}
+
+namespace {
+// The text shared by every part of one version: everything after the part number ("/n>|Size:
+// ...|Time:..."), of a subject that parsed as a file part.
+std::string_view VersionTail(std::string_view trimmed) {
+    size_t lt = trimmed.find('<');
+    size_t slash = lt == std::string_view::npos ? lt : trimmed.find('/', lt);
+    return slash == std::string_view::npos ? std::string_view() : trimmed.substr(slash);
+}
+
+std::string_view FirstPartTail(const TExFile& e, std::string& scratch) {
+    for (const auto& p : *e.Parts)
+        if (!p.empty()) {
+            scratch = TrimSubject(p);
+            return VersionTail(scratch);
+        }
+    return {};
+}
+
+TExFile FileRecordOf(const TStoredSubject& s, const std::string& subject) {
+    TExFile rec;
+    rec.Path = s.path;
+    rec.Created = s.created;
+    rec.Modified = s.modified;
+    rec.Attributes = s.attributes;
+    rec.Size = s.size;
+    rec.Hash = static_cast<uint32_t>(s.hash);
+    rec.Parts.emplace(s.count);
+    (*rec.Parts)[s.part - 1] = subject;
+    return rec;
+}
+
+// Fills the part's slot unless a mail of the same part came first (a newer duplicate wins).
+void FillSlot(TExFile& e, const TStoredSubject& s, const std::string& subject) {
+    std::string& slot = (*e.Parts)[s.part - 1];
+    if (slot.empty()) slot = subject;
+}
+} // namespace
+
 int TExFiles::IndexOf(const std::string& path) const {
     auto it = index_.find(LowerAscii(path));
     return it == index_.end() ? -1 : static_cast<int>(it->second);
@@ -30,6 +78,7 @@ void TExFiles::Put(int index, const TExFile& record) {
         auto [it, inserted] = index_.emplace(LowerAscii(record.Path), i);
         if (!inserted && it->second > i) it->second = i;
     }
+    if (!versions_.empty()) versions_.erase(LowerAscii(e.Path));
     e = record; // copies the part list: the caller keeps its own
 }
 
@@ -65,9 +114,7 @@ void TExFiles::AddParents(const std::string& filePath) {
 }
 
 bool TExFiles::AddSubject(const std::string& subject) {
-    // Only i and n are needed when the path is known already; the other fields are read
-    // for a new entry.
-    TStoredSubject s = ParseStoredSubject(subject, false);
+    TStoredSubject s = ParseStoredSubject(subject, true);
     if (s.kind == TStoredSubject::None) return false;
     if (s.kind == TStoredSubject::Folder) {
         TExFile rec;
@@ -79,25 +126,73 @@ bool TExFiles::AddSubject(const std::string& subject) {
         return false;
     }
     int i = IndexOf(s.path);
-    if (i >= 0) {
-        TExFile& e = Items(i);
-        if (e.IsFolder || !e.Parts || s.part > e.Parts->size()) return false;
-        (*e.Parts)[s.part - 1] = subject;
+    if (i < 0) {
+        Add(FileRecordOf(s, subject));
         return true;
     }
-    s = ParseStoredSubject(subject, true);
-    if (s.kind != TStoredSubject::FilePart) return false;
-    TExFile rec;
-    rec.Path = s.path;
-    rec.Created = s.created;
-    rec.Modified = s.modified;
-    rec.Attributes = s.attributes;
-    rec.Size = s.size;
-    rec.Hash = static_cast<uint32_t>(s.hash);
-    rec.Parts.emplace(s.count);
-    (*rec.Parts)[s.part - 1] = subject;
-    Add(rec);
+    TExFile& e = Items(i);
+    if (e.IsFolder || !e.Parts) return false;
+    const std::string trimmed = TrimSubject(subject);
+    const std::string_view tail = VersionTail(trimmed);
+    const std::string key = LowerAscii(s.path);
+    auto vit = versions_.find(key);
+    if (vit == versions_.end()) {
+        std::string scratch;
+        std::string_view shown = FirstPartTail(e, scratch);
+        if (shown.empty() || shown == tail) {
+            if (s.count != e.Parts->size()) return false;
+            FillSlot(e, s, subject);
+            return true;
+        }
+        // A second version of the path: from now on every version is kept.
+        vit = versions_.emplace(key, std::vector<TExFile>{e}).first;
+    }
+    std::vector<TExFile>& versions = vit->second;
+    TExFile* version = nullptr;
+    for (TExFile& v : versions) {
+        std::string scratch;
+        if (FirstPartTail(v, scratch) == tail) {
+            version = &v;
+            break;
+        }
+    }
+    if (version)
+        FillSlot(*version, s, subject);
+    else
+        versions.push_back(FileRecordOf(s, subject));
+    ShowBestVersion(static_cast<size_t>(i), versions);
     return true;
+}
+
+void TExFiles::ShowBestVersion(size_t index, std::vector<TExFile>& versions) {
+    const TExFile* best = &versions.front();
+    for (const TExFile& v : versions)
+        if (!IsIncompleteFile(v)) {
+            best = &v;
+            break;
+        }
+    TExFile& e = *items_[index];
+    const uint8_t state = e.State;
+    const bool drop = e.DropWhenDeleted;
+    e = *best; // same path: the index stays valid
+    e.State = state;
+    e.DropWhenDeleted = drop;
+}
+
+std::vector<std::string> TExFiles::VersionSubjects(const std::string& path) const {
+    std::vector<std::string> out;
+    int i = IndexOf(path);
+    if (i < 0 || Items(i).IsFolder) return out;
+    auto add = [&](const TExFile& e) {
+        if (!e.Parts) return;
+        for (const auto& p : *e.Parts)
+            if (!p.empty() && std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
+    };
+    add(Items(i));
+    auto vit = versions_.find(LowerAscii(path));
+    if (vit != versions_.end())
+        for (const TExFile& v : vit->second) add(v);
+    return out;
 }
 
 void TExFiles::Reindex(size_t from) {
@@ -108,6 +203,7 @@ void TExFiles::Reindex(size_t from) {
 void TExFiles::Delete(int index) {
     size_t i = static_cast<size_t>(index);
     if (i >= items_.size()) return;
+    versions_.erase(LowerAscii(items_[i]->Path));
     Unmap(i);
     items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
     Reindex(i);
@@ -116,6 +212,7 @@ void TExFiles::Delete(int index) {
 void TExFiles::Clear() {
     items_.clear();
     index_.clear();
+    versions_.clear();
 }
 
 bool TExFiles::IsBusy(const TExFile& entry) const {

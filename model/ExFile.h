@@ -24,6 +24,10 @@ struct TExFile {
     bool DropWhenDeleted = false;
 };
 
+// A file entry whose part list misses a part: an upload that was interrupted, or parts the
+// server no longer holds. Such a file cannot be fetched; it is shown as "Incomplete".
+bool IsIncompleteFile(const TExFile& e);
+
 // The folder tree of one mailbox as a flat table. Lookups by path (ASCII case folded) go
 // through an index, so building a table from many subjects stays linear.
 class TExFiles {
@@ -43,8 +47,15 @@ public:
     void Put(int index, const TExFile& record);
     void Add(const TExFile& record);
     void AddParents(const std::string& filePath);
-    // Applies one fetched subject; true when it was a file part that was taken.
+    // Applies one fetched subject; true when it was a file part that was taken. The subjects
+    // of a listing come newest mail first. Parts belong together only when their subjects
+    // agree on everything but the part number (count, size, checksum, attributes, times):
+    // one such set is a version of the file. The entry shows the newest complete version,
+    // or the newest one when none is complete; the others are kept beside it.
     bool AddSubject(const std::string& subject);
+    // Every part subject of every version of a file path seen by AddSubject (the shown
+    // entry's parts first), without empty slots.
+    std::vector<std::string> VersionSubjects(const std::string& path) const;
     void Delete(int index);
     void Clear();
     bool IsBusy(const TExFile& entry) const;
@@ -59,5 +70,9 @@ private:
 
     std::vector<std::unique_ptr<TExFile>> items_;
     std::unordered_map<std::string, size_t> index_; // folded path -> first index
+    // Paths with more than one version in the listing: every version, first seen first.
+    // The entry in items_ is a copy of the shown one (with its own State and flags).
+    std::unordered_map<std::string, std::vector<TExFile>> versions_;
+    void ShowBestVersion(size_t index, std::vector<TExFile>& versions);
     std::string systemRoot_ = "/";
 };

@@ -25,7 +25,11 @@ std::string AffectedPath(const TExOp& op) {
 
 void TExOpList::Add(uint8_t kind, const std::string& path, int32_t ticket,
                     const std::string& name) {
-    items_.push_back(TExOp{kind, ticket, path, name});
+    Add(TExOp{kind, ticket, path, name, nullptr});
+}
+
+void TExOpList::Add(TExOp op) {
+    items_.push_back(std::move(op));
     NotifyWork(); // the worker may be asleep with every queue empty
 }
 

@@ -1,9 +1,21 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "ExFile.h"
+
 enum : uint8_t { opSend = 0, opDelete = 1, opDownload = 2, opRefresh = 3, opGetSize = 4 };
+
+// What a store of a file replaces: the entry as it was listed, and the subjects of every
+// mail of that path seen at the listing (the shown version and any other, such as the parts
+// of an interrupted upload). Those mails are deleted only once the new version is stored,
+// by these exact subjects; a failed store puts the entry back.
+struct TReplacedFile {
+    TExFile Entry;
+    std::vector<std::string> Subjects;
+};
 
 // One queued request of a mailbox.
 struct TExOp {
@@ -11,6 +23,7 @@ struct TExOp {
     int32_t Ticket = -1;  // -1, or the drag-out a download completes
     std::string Path;     // the mailbox folder, or empty
     std::string Name;     // a name, a local path (starts with "/") or a full mailbox path
+    std::shared_ptr<const TReplacedFile> Replaced = nullptr; // opSend of a file over a stored one
 
     bool operator==(const TExOp&) const = default;
 };
@@ -26,6 +39,7 @@ std::string AffectedPath(const TExOp& op);
 class TExOpList {
 public:
     void Add(uint8_t kind, const std::string& path, int32_t ticket, const std::string& name);
+    void Add(TExOp op);
     int Count() const { return static_cast<int>(items_.size()); }
     TExOp Get(int index) const { return items_.at(static_cast<size_t>(index)); }
     void Delete(int index);

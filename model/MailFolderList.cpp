@@ -17,7 +17,7 @@ const char* ActionText(const TExFile& e) {
     case fsSending: return "Sending";
     case fsDeleting: return "Deleting";
     case fsDownloading: return "Downloading";
-    default: return "";
+    default: return IsIncompleteFile(e) ? "Incomplete" : "";
     }
 }
 } // namespace

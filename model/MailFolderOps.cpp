@@ -88,14 +88,22 @@ void TMailFolder::AddLocal(const std::string& folder, const std::string& localPa
             return;
         }
         const std::string T = D + name;
-        if (Files.IndexOf(T) >= 0) {
-            if (confirm &&
+        const int old = Files.IndexOf(T);
+        std::shared_ptr<TReplacedFile> replaced;
+        if (old >= 0) {
+            // An incomplete file (an interrupted upload) holds nothing worth keeping.
+            if (confirm && !IsIncompleteFile(Files.Items(old)) &&
                 Prompt().MessageBox("This folder already contains a file named '" + name + "'." +
                                         CRLF + CRLF +
                                         "Would you like to replace the existing file?",
                                     "Confirm File Replace", mb::YesNo | mb::IconQuestion) != id::Yes)
                 return;
-            DeleteItem(D, name, false);
+            // The stored version stays until the new one is stored; then exactly its mails
+            // are deleted (by the worker, after the upload).
+            replaced = std::make_shared<TReplacedFile>();
+            replaced->Entry = Files.Items(old);
+            replaced->Entry.State = fsNone;
+            replaced->Subjects = Files.VersionSubjects(T);
         }
         TExFile rec;
         if (!ReadLocalFileInfo(rec, L)) {
@@ -106,7 +114,7 @@ void TMailFolder::AddLocal(const std::string& folder, const std::string& localPa
         rec.Parts.reset();
         rec.State = fsSending;
         Files.Add(rec);
-        Ops.Add(opSend, D, -1, L);
+        Ops.Add(TExOp{opSend, -1, D, L, std::move(replaced)});
         UpdateOpStates();
         return;
     }
@@ -192,10 +200,14 @@ void TMailFolder::DeleteItem(const std::string& parent, const std::string& name,
 void TMailFolder::DownloadItem(const std::string& parent, const std::string& name,
                                int32_t ticket) {
     const std::string prefix = FolderArg(parent) + name;
+    // A folder name takes everything below it; a file name that file only (not a.txt.bak
+    // for a.txt).
+    const bool folder = !prefix.empty() && prefix.back() == '\\';
     bool queued = false;
     for (int i = 0; i < Files.Count(); ++i) {
         TExFile& e = Files.Items(i);
-        if (e.IsFolder || e.Path.back() == '\\' || !StartsTextAscii(prefix, e.Path)) continue;
+        if (e.IsFolder || e.Path.back() == '\\') continue;
+        if (folder ? !StartsTextAscii(prefix, e.Path) : !SameTextAscii(prefix, e.Path)) continue;
         e.State = fsDownloading;
         Ops.Add(opDownload, "", ticket, e.Path);
         queued = true;

@@ -49,35 +49,79 @@ TEST(ExFiles, ExplicitFolderBeatsImplicitInEitherOrder) {
     EXPECT_FALSE(first.Items(first.IndexOf("\\a\\")).Implicit);
 }
 
-TEST(ExFiles, PartsOutOfOrderFillOneEntry) {
+TEST(ExFiles, OneVersionOfAFileIsShownAndNeverMixedWithAnother) {
+    // Subjects as a listing gives them, newest mail first. A version is the set of parts
+    // whose subjects agree on everything but the part number.
+    const std::string v1a = Part("\\f.bin", 1, 3, 3000, "2;3"), v1b = Part("\\F.BIN", 2, 3, 3000, "2;3"),
+                      v1c = Part("\\f.bin", 3, 3, 3000, "2;3");
+    const std::string old1 = Part("\\f.bin", 1, 2, 20, "1;1"), old2 = Part("\\f.bin", 2, 2, 20, "1;1");
+    const std::string one = Part("\\f.bin", 1, 1, 9, "8;9");
+    struct Case {
+        const char* what;
+        std::vector<std::string> subjects;
+        uint32_t size;        // of the version shown
+        bool incomplete;
+        size_t versionSubjects;
+    } cases[] = {
+        {"parts out of order", {v1b, v1a, v1c}, 3000, false, 3},
+        {"a part sent twice counts once", {v1a, v1b, v1a, v1c}, 3000, false, 3},
+        {"an interrupted newer upload never hides the complete one", {v1a, old1, v1b, old2}, 20, false, 4},
+        {"the newest complete version wins", {one, old2, old1}, 9, false, 3},
+        {"a stale part of another version is not mixed in", {old1, old2, v1b}, 20, false, 3},
+        {"nothing complete: the newest is shown, as incomplete", {v1b, old2}, 3000, true, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TExFiles t;
+        for (const auto& s : c.subjects) EXPECT_TRUE(t.AddSubject(s));
+        ASSERT_EQ(t.Count(), 1);
+        const TExFile& f = t.Items(0);
+        EXPECT_EQ(f.Size, c.size);
+        EXPECT_EQ(IsIncompleteFile(f), c.incomplete);
+        // Every slot holds a part of the shown version.
+        for (const auto& part : *f.Parts) {
+            if (part.empty()) continue;
+            EXPECT_EQ(ParseStoredSubject(part).size, c.size);
+        }
+        EXPECT_EQ(t.VersionSubjects("\\F.bin").size(), c.versionSubjects);
+    }
     TExFiles t;
-    EXPECT_TRUE(t.AddSubject(Part("\\f.bin", 2, 3, 3000, "2;3")));
-    EXPECT_TRUE(t.AddSubject(Part("\\F.BIN", 1, 3, 9, "8;9")));
-    EXPECT_TRUE(t.AddSubject(Part("\\f.bin", 3, 3, 9, "8;9")));
-    ASSERT_EQ(t.Count(), 1);
+    t.AddSubject(v1b);
+    t.AddSubject(v1a);
+    t.AddSubject(v1c);
     const TExFile& f = t.Items(0);
-    EXPECT_EQ(f.Size, 3000u); // the first subject seen decides
     EXPECT_EQ(f.Created, "2");
     EXPECT_EQ(f.Modified, "3");
     EXPECT_EQ(f.Hash, 77u);
-    ASSERT_TRUE(f.Parts);
-    ASSERT_EQ(f.Parts->size(), 3u);
-    EXPECT_EQ((*f.Parts)[0], Part("\\F.BIN", 1, 3, 9, "8;9"));
-    EXPECT_EQ((*f.Parts)[1], Part("\\f.bin", 2, 3, 3000, "2;3"));
+    EXPECT_EQ(*f.Parts, (std::vector<std::string>{v1a, v1b, v1c}));
+    // A state set on the entry survives a switch of the version shown.
+    TExFiles u;
+    u.AddSubject(v1a);
+    u.Items(0).State = fsDownloading;
+    u.AddSubject(one);
+    EXPECT_EQ(u.Items(0).Size, 9u);
+    EXPECT_EQ(u.Items(0).State, fsDownloading);
+    // Deleting the entry forgets its versions.
+    u.Delete(0);
+    u.AddSubject(v1b);
+    EXPECT_EQ(u.VersionSubjects("\\f.bin"), std::vector<std::string>{v1b});
 }
 
 TEST(ExFiles, UntrustedSubjectsNeverBreakTheTable) {
     TExFiles t;
     t.AddSubject(Part("\\f.bin", 1, 2, 3000));
-    // A later subject for a part the entry has no slot for, or a damaged one, is skipped,
-    // and the subjects after it are still applied.
-    EXPECT_FALSE(t.AddSubject(Part("\\f.bin", 5, 9, 3000)));
+    // A damaged subject is skipped, and the subjects after it are still applied; one of
+    // another version (nine parts) does not change the complete two-part entry.
+    t.AddSubject(Part("\\f.bin", 5, 9, 3000));
+    EXPECT_FALSE(t.AddSubject("ExFile:\\f.bin<1/2>"));
     EXPECT_FALSE(t.AddSubject("ExFile:\\f.bin<x/2>|Size:1|Hash:1|Attri:1|Time:1;2"));
     EXPECT_FALSE(t.AddSubject("ExFile:\\g.bin<1/1>|Size:abc|Hash:1|Attri:1|Time:1;2"));
     EXPECT_FALSE(t.AddSubject("ExFile:\\..\\evil<1/1>|Size:1|Hash:1|Attri:1|Time:1;2"));
     EXPECT_FALSE(t.AddSubject("Meeting tomorrow"));
     EXPECT_TRUE(t.AddSubject(Part("\\f.bin", 2, 2, 3000)));
     EXPECT_EQ(t.Count(), 1);
+    EXPECT_EQ(t.Items(0).Parts->size(), 2u);
+    EXPECT_FALSE(IsIncompleteFile(t.Items(0)));
     EXPECT_EQ((*t.Items(0).Parts)[1], Part("\\f.bin", 2, 2, 3000));
     // The hash keeps its low 32 bits.
     t.AddSubject("ExFile:\\h<1/1>|Size:1|Hash:4294967298|Attri:0|Time:1;2");

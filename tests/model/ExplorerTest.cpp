@@ -172,16 +172,37 @@ TEST_F(ExplorerTest, PastingAFileAsksBeforeReplacing) {
     EXPECT_EQ(prompt.shown[0].caption, "Confirm File Replace");
     EXPECT_EQ(prompt.shown[0].text, "This folder already contains a file named 'a.txt'.\r\n\r\n"
                                     "Would you like to replace the existing file?");
-    EXPECT_EQ(Queue(), (std::vector<std::string>{"Delete \\docs\\ a.txt", "Send \\docs\\ " + a}));
+    // No delete first: the stored version stays until the new one is stored, and the send
+    // carries exactly what it replaces.
+    EXPECT_EQ(Queue(), (std::vector<std::string>{"Send \\docs\\ " + a}));
     const TExFile& e = box_->Files.Items(box_->Files.IndexOf("\\docs\\a.txt"));
-    EXPECT_EQ(e.State, fsDeleting); // until the delete is done
+    EXPECT_EQ(e.State, fsSending);
     EXPECT_EQ(e.Size, 11u);
     EXPECT_EQ(e.Attributes, 32u);
     EXPECT_FALSE(e.Parts.has_value());
     EXPECT_FALSE(e.DropWhenDeleted);
-    box_->Ops.Delete(0);
-    box_->UpdateOpStates();
-    EXPECT_EQ(e.State, fsSending);
+    const TExOp op = box_->Ops.Get(0);
+    ASSERT_TRUE(op.Replaced);
+    EXPECT_EQ(op.Replaced->Entry.Size, 3u);
+    EXPECT_EQ(op.Replaced->Entry.State, fsNone);
+    EXPECT_EQ(op.Replaced->Subjects, *op.Replaced->Entry.Parts);
+}
+
+TEST_F(ExplorerTest, AnIncompleteFileIsReplacedWithoutAQuestion) {
+    // The first part of two, as an interrupted upload leaves it.
+    box_->Files.AddSubject("ExFile:\\docs\\a.txt<1/2>|Size:5|Hash:1|Attri:32|Time:1;2");
+    box_->ListFolder(&view_, &address_, "\\docs\\");
+    const TFileRow* row = Row(view_, "a.txt");
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->Action, "Incomplete");
+    EXPECT_EQ(row->Location, "Mail");
+    std::string a = Local("x/a.txt", "new");
+    TScriptedPrompt prompt;
+    TPromptScope scope(prompt);
+    box_->AddLocal("\\docs\\", a, true);
+    EXPECT_TRUE(prompt.shown.empty());
+    ASSERT_EQ(Queue(), (std::vector<std::string>{"Send \\docs\\ " + a}));
+    EXPECT_EQ(box_->Ops.Get(0).Replaced->Subjects.size(), 1u);
 }
 
 TEST_F(ExplorerTest, PastingAFolderOnceAndAgain) {
@@ -202,9 +223,9 @@ TEST_F(ExplorerTest, PastingAFolderOnceAndAgain) {
     ASSERT_EQ(prompt.shown.size(), 1u); // one folder question, no file questions
     EXPECT_EQ(prompt.shown[0].caption, "Confirm Folder Replace");
     EXPECT_NE(prompt.shown[0].text.find("named 'pics\\'."), std::string::npos);
-    EXPECT_EQ(Queue(), (std::vector<std::string>{
-                           "Delete \\pics\\ b.jpg", "Send \\pics\\ " + pics + "/b.jpg",
-                           "Delete \\pics\\sub\\ c.jpg", "Send \\pics\\sub\\ " + pics + "/sub/c.jpg"}));
+    EXPECT_EQ(Queue(), (std::vector<std::string>{"Send \\pics\\ " + pics + "/b.jpg",
+                                                 "Send \\pics\\sub\\ " + pics + "/sub/c.jpg"}));
+    EXPECT_TRUE(box_->Ops.Get(0).Replaced);
 }
 
 TEST_F(ExplorerTest, NamesThatCannotBeStoredAreRefusedAndTheRestGoesOn) {
@@ -251,8 +272,12 @@ TEST_F(ExplorerTest, NewFolderDeleteAndDownload) {
     EXPECT_EQ(Queue(), (std::vector<std::string>{"Download  \\docs\\a.txt",
                                                  "Download  \\docs\\sub\\b.txt"}));
     box_->Ops.Clear();
-    box_->DownloadItem("\\", "docs", 7); // a file name also takes what merely begins with it
-    EXPECT_EQ(box_->Ops.Count(), 3);
+    box_->DownloadItem("\\", "docs", 7); // a file name takes that file only
+    EXPECT_EQ(Queue(), (std::vector<std::string>{}));
+    box_->DownloadItem("\\docs\\", "a", 7);
+    EXPECT_EQ(Queue(), (std::vector<std::string>{}));
+    box_->DownloadItem("\\docs\\", "A.TXT", 7);
+    EXPECT_EQ(Queue(), (std::vector<std::string>{"Download  \\docs\\a.txt"}));
     EXPECT_EQ(box_->Ops.Get(0).Ticket, 7);
 }
 
