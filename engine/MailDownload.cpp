@@ -6,6 +6,7 @@
 #include "MailFolders.h"
 #include "TextUtil.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -51,6 +52,13 @@ bool TMailThread::Download() {
     });
     if (R.empty() || R.back() == '\\' || !found || parts.empty()) return true;
     if (local.empty()) return false;
+    if (std::find(parts.begin(), parts.end(), std::string()) != parts.end()) {
+        // Parts that were never stored cannot be fetched, however often it is tried.
+        Refused = true;
+        LastError = "\"" + R + "\" is incomplete on the server (an upload of it did not " +
+                    "finish); store it again.";
+        return false;
+    }
 
     fs::path target(local);
     std::error_code ec;

@@ -207,6 +207,13 @@ TEST_F(ReliabilityTest, AStrayMailForAStoredPathNeverMakesTheFileUnreadable) {
     ASSERT_TRUE(RunUntilIdle());
     ASSERT_GE(box.Files.IndexOf("\\g.bin"), 0);
     EXPECT_TRUE(IsIncompleteFile(box.Files.Items(box.Files.IndexOf("\\g.bin"))));
+    // Fetching it fails at once with the reason, not after every attempt.
+    waits_.clear();
+    box.DownloadItem("\\", "g.bin", -1);
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_TRUE(waits_.empty());
+    EXPECT_FALSE(finished_.back().ok);
+    EXPECT_NE(finished_.back().error.find("is incomplete"), std::string::npos);
     prompt_.shown.clear();
     box.AddLocal("\\", MakeLocal("g.bin", "fine"), true);
     ASSERT_TRUE(RunUntilIdle());
