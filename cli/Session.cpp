@@ -13,17 +13,6 @@
 std::atomic<bool> g_interrupted{false};
 
 namespace {
-const char* KindText(uint8_t kind) {
-    switch (kind) {
-    case opSend: return "Store";
-    case opDelete: return "Delete";
-    case opDownload: return "Download";
-    case opRefresh: return "Read the folder structure of";
-    case opGetSize: return "Measure";
-    default: return "Operation on";
-    }
-}
-
 const char* DoneText(uint8_t kind) {
     switch (kind) {
     case opSend: return "Stored";
@@ -99,8 +88,8 @@ void TCliSession::Finished(TMailFolder* box, const TExOp& op, bool success) {
     ++failed_;
     std::string reason = folders_->OperationError;
     if (reason.empty()) reason = "it did not succeed in its attempts";
-    printer_.Line("tavrel-cli: failed: " + std::string(KindText(op.Kind)) + " " + what + ": " +
-                  SanitizeForTerminal(reason));
+    printer_.Line("tavrel-cli: failed: " + OperationText(op, box ? box->Alias : std::string()) +
+                  ": " + SanitizeForTerminal(reason));
 }
 
 bool TCliSession::RunUntilIdle() {

@@ -294,8 +294,10 @@ void TMailThread::FinishOp() {
         break;
     }
     Owner.OperationError = Success ? std::string() : LastError;
+    Owner.OperationCancelled = !Success && Cancelled && !Refused;
     if (Owner.OnOperationFinished) Owner.OnOperationFinished(&m, CurrentOp, Success);
     Owner.OperationError.clear();
+    Owner.OperationCancelled = false;
     if (Owner.OnOperationDone) Owner.OnOperationDone(&m);
 }
 

@@ -13,6 +13,17 @@ const char* OpKindName(uint8_t kind) {
     }
 }
 
+std::string OperationText(const TExOp& op, const std::string& alias) {
+    switch (op.Kind) {
+    case opSend: return "Store " + AffectedPath(op);
+    case opDelete: return "Delete " + AffectedPath(op);
+    case opDownload: return "Download " + AffectedPath(op);
+    case opRefresh: return "Read the folder structure of " + alias;
+    case opGetSize: return "Measure " + alias;
+    default: return "Operation on " + AffectedPath(op);
+    }
+}
+
 std::string AffectedPath(const TExOp& op) {
     if (op.Kind == opRefresh || op.Kind == opGetSize) return {};
     if (!op.Name.empty() && op.Name[0] == '/') {

@@ -30,6 +30,9 @@ struct TExOp {
 
 // The name shown in the pending-operations view.
 const char* OpKindName(uint8_t kind);
+// What an operation does, as a report names it: "Store \\docs\\a.txt", "Read the folder
+// structure of Work" (alias: the mailbox's).
+std::string OperationText(const TExOp& op, const std::string& alias);
 
 // The mailbox path whose table entry a queued operation affects: Path + Name, or for the
 // send of a local file Path + its file name. Empty for a Refresh.

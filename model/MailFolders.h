@@ -58,6 +58,8 @@ public:
     // While OnOperationFinished runs for a failed operation: the worker's last error text
     // for it (empty when the attempts failed without one).
     std::string OperationError;
+    // ... and whether the user ended it at a question (nothing more to tell).
+    bool OperationCancelled = false;
     // The worker's status text (empty to clear), shown in the first panel of the status bar.
     std::function<void(const std::string&)> OnStatus;
     std::unique_ptr<TOptions> Options;

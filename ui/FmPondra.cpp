@@ -104,6 +104,9 @@ TFmPondra::TFmPondra(const TSettings& settings) {
         [this](TMailFolder* box, int32_t pos, int32_t max) { OnProgress(box, pos, max); },
         [this](TMailFolder* box) { OnOperationDone(box); }, factory);
     folders_->OnStatus = [this](const std::string& s) { SetStatusText(Q(s)); };
+    folders_->OnOperationFinished = [this](TMailFolder* box, const TExOp& op, bool ok) {
+        if (!ok) OnOperationFailed(box, op);
+    };
     folders_->ProcessMessages = [this] { dispatcher_->ProcessMessages(); };
     folders_->LoadFromFile(AppDir() + "Data.bin");
 

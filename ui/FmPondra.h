@@ -58,6 +58,12 @@ public:
     void IdleUpdate();
     void OnProgress(TMailFolder* box, int32_t position, int32_t maximum);
     void OnOperationDone(TMailFolder* box);
+    // A failed operation with a reason the user has not seen yet: told in one error box
+    // for all failures that end close together.
+    void OnOperationFailed(TMailFolder* box, const TExOp& op);
+    void ShowFailures();
+    QStringList failures_;
+    bool failuresScheduled_ = false;
     void RefreshOpsView();
     void RefreshMailboxList();
     int PendingCount() const;

@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -124,6 +125,28 @@ void TFmPondra::OnOperationDone(TMailFolder* box) {
     RefreshOpsView();
     IdleUpdate();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+}
+
+void TFmPondra::OnOperationFailed(TMailFolder* box, const TExOp& op) {
+    if (folders_->OperationCancelled || folders_->OperationError.empty()) return;
+    failures_ << Q(OperationText(op, box ? box->Alias : std::string()) + ": " +
+                   folders_->OperationError);
+    if (failuresScheduled_) return;
+    failuresScheduled_ = true;
+    // Shown from the window's own loop, not inside the worker's call.
+    QTimer::singleShot(0, this, [this] { ShowFailures(); });
+}
+
+void TFmPondra::ShowFailures() {
+    failuresScheduled_ = false;
+    if (failures_.isEmpty()) return;
+    constexpr int kShown = 8;
+    QStringList lines = failures_.mid(0, kShown);
+    if (failures_.size() > kShown)
+        lines << QString("... and %1 more.").arg(failures_.size() - kShown);
+    failures_.clear();
+    const QString head = lines.size() == 1 ? "This did not succeed:" : "These did not succeed:";
+    Prompt().MessageBox(S(head + "\n\n" + lines.join("\n\n")), "", mb::OK | mb::IconStop);
 }
 
 void TFmPondra::RefreshOpsView() {

@@ -318,6 +318,7 @@ TEST_F(EngineTest, StatusTextsOfRefreshDownloadAndDelete) {
     TMailFolder& box = AddBox("Work");
     box.AddLocal("\\", MakeLocal("f.txt", "hello"), true);
     ASSERT_TRUE(RunUntilIdle());
+    ASSERT_TRUE(WaitForMails(servers_->maildir1, 1, 20000)); // delivery runs behind
     auto collapse = [this] {
         std::vector<std::string> shown;
         for (auto& s : status_)
