@@ -385,6 +385,10 @@ def test_terminal_questions(root):
     status, out = t.finish()
     check(status == 0, "status %d\n%s" % (status, t.seen))
     check(S["PASS1"] not in t.seen, "the password was echoed")
+    # The password typed again is kept in Data.bin: the next run, with nobody to ask,
+    # logs in with it.
+    check("Saved the new password of mailbox \"Box\"" in t.seen, t.seen)
+    home.run("ls", "Box", expect=0)
 
     # Answer and password typed ahead, before either question shows: neither is lost.
     home.run("edit-box", "Box", "--password", "wrong", expect=0)
@@ -399,6 +403,7 @@ def test_terminal_questions(root):
                  expect=0)
     check("Enter Password: Please enter your password: (read from standard input)" in r.stderr,
           r.stderr)
+    home.run("ls", "Box", expect=0)
 
     # On a terminal the transfer shows a bar with the amount.
     f = os.path.join(root, "tty.bin")
