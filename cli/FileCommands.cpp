@@ -66,6 +66,15 @@ bool NormalizeAll(TCliContext& c, size_t first, std::vector<std::string>& paths)
     return true;
 }
 
+// A command whose every item was skipped by a question answered no did nothing that was
+// asked for: status 1, with `nothing` said, unless the status tells of worse already.
+int StatusAfterSkips(TCliContext& c, int status, size_t skipped, int done,
+                     const std::string& nothing) {
+    if (status != exOk || skipped == 0 || done > 0) return status;
+    c.printer.Line(nothing);
+    return exFailed;
+}
+
 std::string Shown(const std::string& path) {
     if (path.size() > 1 && path.back() == '\\') return path.substr(0, path.size() - 1);
     return path;
@@ -163,13 +172,19 @@ int CmdPut(TCliContext& c) {
     TEntryRef target;
     if (!FindEntry(*o.box, to, target) || !target.isFolder)
         return Usage(c, "--to: no folder " + to + " in mailbox \"" + o.box->Alias + "\"");
-    size_t refused = 0;
+    size_t refused = 0, skipped = 0;
     for (const auto& local : locals) {
-        size_t before = o.session.ErrorBoxes();
+        const size_t errors = o.session.ErrorBoxes(), declined = c.prompt.Declined().size();
         o.box->AddLocal(target.path, local, true);
-        refused += o.session.ErrorBoxes() - before;
+        // The only question of AddLocal is whether the item replaces the stored one.
+        if (c.prompt.Declined().size() > declined) {
+            c.printer.Line("Skipped " + Shown(target.path + fs::path(local).filename().string()));
+            ++skipped;
+        }
+        refused += o.session.ErrorBoxes() - errors;
     }
-    return o.session.Finish(refused);
+    const int status = o.session.Finish(refused);
+    return StatusAfterSkips(c, status, skipped, o.session.DoneOperations(), "Nothing was stored.");
 }
 
 int CmdMkdir(TCliContext& c) {
@@ -234,6 +249,7 @@ int CmdGet(TCliContext& c) {
     for (const auto& r : refs)
         if (r.isRoot) return Usage(c, "name a file or folder inside the mailbox, not its root");
     int queued = 0;
+    size_t skipped = 0;
     for (const auto& r : refs) {
         std::string parent, name;
         SplitEntry(r.path, parent, name);
@@ -254,6 +270,7 @@ int CmdGet(TCliContext& c) {
                                                      : "Confirm File Replace",
                                     mb::YesNo | mb::IconQuestion) != id::Yes) {
                 c.printer.Line("Skipped " + Shown(r.path));
+                ++skipped;
                 continue;
             }
         }
@@ -264,7 +281,7 @@ int CmdGet(TCliContext& c) {
     if (status == exOk && queued > 0)
         c.printer.Line("Fetched " + std::to_string(queued) + (queued == 1 ? " item" : " items") +
                        " into " + target);
-    return status;
+    return StatusAfterSkips(c, status, skipped, queued, "Nothing was fetched.");
 }
 
 int CmdFind(TCliContext& c) {

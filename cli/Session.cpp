@@ -94,8 +94,10 @@ void TCliSession::Finished(TMailFolder* box, const TExOp& op, bool success) {
     std::string what = op.Kind == opRefresh ? (box ? box->Alias : std::string())
                                             : AffectedPath(op);
     if (success) {
-        if (op.Kind == opSend || op.Kind == opDelete || op.Kind == opDownload)
+        if (op.Kind == opSend || op.Kind == opDelete || op.Kind == opDownload) {
+            ++done_;
             printer_.Line(std::string(DoneText(op.Kind)) + " " + what);
+        }
         return;
     }
     ++failed_;

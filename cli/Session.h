@@ -48,8 +48,10 @@ public:
     // Data.bin: a run ends right after, and the next one logs in with it.
     bool RunUntilIdle();
 
-    // Operations that failed, and error boxes shown, since the start.
+    // Operations that failed, stores, deletes and downloads that succeeded, and error
+    // boxes shown, since the start.
     int FailedOperations() const { return failed_; }
+    int DoneOperations() const { return done_; }
     size_t ErrorBoxes() const;
     // The exit status for what happened so far: interrupted, 1 after a failed operation or
     // an error box beyond the first `inputErrorBoxes` (those refused input: status 2).
@@ -69,6 +71,7 @@ private:
     std::vector<std::string> savedPasswords_; // as in Data.bin, one per mailbox
     bool withWorker_;
     int failed_ = 0;
+    int done_ = 0;
 };
 
 // Mailbox path named on the command line ("a/b", "\a\b", "/a/b/") in the stored form

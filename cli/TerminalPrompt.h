@@ -28,6 +28,8 @@ public:
 
     // Error boxes shown so far (texts as shown).
     const std::vector<std::string>& Errors() const { return errors_; }
+    // Captions of the questions answered with anything but their positive answer, so far.
+    const std::vector<std::string>& Declined() const { return declined_; }
 
 private:
     // Shows `prompt`, then reads one line from `in_` without its line end (unseen when
@@ -42,4 +44,5 @@ private:
     bool stdinPasswordRead_ = false;
     std::optional<std::string> stdinPassword_;
     std::vector<std::string> errors_;
+    std::vector<std::string> declined_;
 };

@@ -300,9 +300,10 @@ def test_replace_question_and_failed_copy(root):
     wait_mails(maildir, 1)
 
     open(f, "w").write("second version")
-    r = home.run("--no", "put", "Box", f, expect=0)
+    # Answered no, nothing is stored: the item is named as skipped and the status is 1.
+    r = home.run("--no", "put", "Box", f, expect=1)
     check("Confirm File Replace" in r.stderr and "-> no (--no)" in r.stderr, r.stderr)
-    check("Stored" not in r.stderr, r.stderr)
+    check("Stored" not in r.stderr and "Skipped \\f.txt" in r.stderr, r.stderr)
     r = home.run("--yes", "put", "Box", f, expect=0)
     check("Stored \\f.txt" in r.stderr, r.stderr)
     # The old mail was deleted before the new one was sent; wait for its delivery.
@@ -312,6 +313,21 @@ def test_replace_question_and_failed_copy(root):
     os.makedirs(out)
     home.run("get", "Box", "f.txt", "--to", out, expect=0)
     check(open(os.path.join(out, "f.txt")).read() == "second version", "not replaced")
+    r = home.run("--no", "get", "Box", "f.txt", "--to", out, expect=1)
+    check("Skipped \\f.txt" in r.stderr and "Nothing was fetched." in r.stderr, r.stderr)
+
+    # On a terminal: no for the stored file, the new one beside it is stored (status 0).
+    g = os.path.join(local, "g.txt")
+    open(g, "w").write("new")
+    t = Terminal(home, "put", "Box", f, g)
+    t.expect("Would you like to replace the existing file?")
+    t.expect("[yes/no] ")
+    t.send("n")
+    status, _ = t.finish()
+    check(status == 0, "status %d\n%s" % (status, t.seen))
+    check("Skipped \\f.txt" in t.seen and "Stored \\g.txt" in t.seen, t.seen)
+    check("Stored \\f.txt" not in t.seen, t.seen)
+    wait_mails(maildir, 2)
 
     # The copy out of the cache cannot be made (a folder holds the name): status 1.
     blocked = os.path.join(root, "blocked")
