@@ -4,6 +4,7 @@
 
 #include "FileProps.h"
 #include "FolderView.h"
+#include "LocalTree.h"
 #include "MailPropDialog.h"
 #include "ProgressPrinter.h"
 #include "Prompt.h"
@@ -144,7 +145,8 @@ int CmdLs(TCliContext& c) {
 
 int CmdPut(TCliContext& c) {
     // The local items are checked before anything is sent, so a mistyped name costs
-    // nothing; items inside folders are checked by the model as it takes them.
+    // nothing; items inside folders are checked by the model as it takes them. Links are
+    // followed, on the command line and inside folders alike (LocalTree.h).
     std::vector<std::string> locals;
     for (size_t i = 1; i < c.args.operands.size(); ++i) {
         std::error_code ec;
@@ -162,6 +164,12 @@ int CmdPut(TCliContext& c) {
             return Usage(c, "cannot store \"" + s + "\": " + std::strerror(errno));
         if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
             return Usage(c, "cannot store \"" + s + "\": it is not a regular file or folder");
+        if (S_ISDIR(st.st_mode)) {
+            // The model would store it as an empty folder.
+            const std::string why = UnreadableFolderReason(s);
+            if (!why.empty())
+                return Usage(c, "cannot store \"" + s + "\": the folder cannot be read: " + why);
+        }
         locals.push_back(s);
     }
     std::string to = "\\";
@@ -175,12 +183,22 @@ int CmdPut(TCliContext& c) {
     size_t refused = 0, skipped = 0;
     for (const auto& local : locals) {
         const size_t errors = o.session.ErrorBoxes(), declined = c.prompt.Declined().size();
+        const std::string name = fs::path(local).filename().string();
         o.box->AddLocal(target.path, local, true);
         // The only question of AddLocal is whether the item replaces the stored one.
         if (c.prompt.Declined().size() > declined) {
-            c.printer.Line("Skipped " + Shown(target.path + fs::path(local).filename().string()));
+            c.printer.Line("Skipped " + Shown(target.path + name));
             ++skipped;
+            continue;
         }
+        // The links to folders that AddLocal passed over, each a folder of its own.
+        std::vector<std::string> loops;
+        for (const TFolderLink& link : FolderLinksBelow(local, loops))
+            o.box->AddLocal(target.path + name + "\\" + link.parent, link.local, false);
+        for (const auto& loop : loops)
+            Prompt().MessageBox("Cannot store \"" + loop + "\": it is a link to a folder that "
+                                "holds it (a loop). It was skipped.",
+                                "", mb::OK | mb::IconStop);
         refused += o.session.ErrorBoxes() - errors;
     }
     const int status = o.session.Finish(refused);

@@ -1,10 +1,17 @@
 // The parts of tavrel-cli that need no server: the command line, mailbox paths as typed,
-// and the progress line.
+// the progress line, and the walk of local folders for their links.
 #include "Arguments.h"
+#include "LocalTree.h"
 #include "ProgressPrinter.h"
 #include "Session.h"
 
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
 
 namespace {
 bool Parse(std::vector<std::string> argv, TCliArgs& out, std::string& error) {
@@ -167,4 +174,48 @@ TEST(CliProgress, ByteAndDurationTexts) {
     EXPECT_EQ(FormatDuration(3723), "1:02:03");
     EXPECT_EQ(FormatDuration(-1), "--:--");
     EXPECT_EQ(FormatDuration(1e12), "--:--");
+}
+
+TEST(CliLocalTree, LinksToFoldersAreFollowedAndLoopsNamed) {
+    const fs::path top =
+        fs::temp_directory_path() / ("tavrel-cli-tree-" + std::to_string(::getpid()));
+    fs::remove_all(top);
+    const fs::path root = top / "root", outside = top / "outside";
+    fs::create_directories(root / "a");
+    fs::create_directories(outside / "deeper");
+    fs::create_directories(top / "other");
+    std::ofstream(outside / "f.txt") << "f";
+    fs::create_directory_symlink("..", root / "a" / "up");         // to the stored folder
+    fs::create_directory_symlink(".", root / "a" / "self");        // to the folder holding it
+    fs::create_directory_symlink("../outside", root / "b");        // a folder elsewhere
+    fs::create_directory_symlink("../outside", root / "bad|name"); // not a storable name
+    fs::create_symlink("../outside/f.txt", root / "file");         // a file: AddLocal's part
+    fs::create_symlink("nowhere", root / "broken");                // AddLocal's part too
+    // Through the followed link: one that leads back to the stored folder, one that does not.
+    fs::create_directory_symlink("../../root", outside / "deeper" / "back");
+    fs::create_directory_symlink("../../other", outside / "deeper" / "other");
+    fs::create_directory_symlink("root", top / "via-link");
+
+    // The stored folder named directly, and through a link to it: the same walk.
+    for (const fs::path& start : {root, top / "via-link"}) {
+        const std::string r = start.string();
+        std::vector<std::string> loops;
+        std::vector<TFolderLink> links = FolderLinksBelow(r, loops);
+        ASSERT_EQ(links.size(), 2u) << r;
+        EXPECT_EQ(links[0].local, r + "/b");
+        EXPECT_EQ(links[0].parent, "");
+        EXPECT_EQ(links[1].local, r + "/b/deeper/other");
+        EXPECT_EQ(links[1].parent, "b\\deeper\\");
+        EXPECT_EQ(loops, (std::vector<std::string>{r + "/a/self", r + "/a/up",
+                                                   r + "/b/deeper/back"}))
+            << r;
+    }
+    // A file, or what is not there, has nothing below it.
+    std::vector<std::string> loops;
+    EXPECT_TRUE(FolderLinksBelow((outside / "f.txt").string(), loops).empty());
+    EXPECT_TRUE(FolderLinksBelow((top / "missing").string(), loops).empty());
+    EXPECT_TRUE(loops.empty());
+    EXPECT_EQ(UnreadableFolderReason(root.string()), "");
+    EXPECT_NE(UnreadableFolderReason((top / "missing").string()), "");
+    fs::remove_all(top);
 }

@@ -7,6 +7,7 @@ Round trips over POP3, IMAP4, and both over TLS; bad input that must end with st
 failures that must end with status 1; the questions on a terminal.
 Prints one line per case and closes with "N passed, M failed"; exits 1 on a failure.
 """
+import ctypes
 import os
 import pty
 import random
@@ -78,15 +79,32 @@ class Home:
             if ca:
                 f.write("CaFile=%s\n" % S["CA_FILE"])
 
-    def run(self, *args, stdin_text=None, expect=None, timeout=120):
+    def run(self, *args, stdin_text=None, expect=None, timeout=120, preexec_fn=None):
         r = subprocess.run([CLI, "--home", self.dir] + list(args),
                            input=stdin_text if stdin_text is not None else None,
                            stdin=None if stdin_text is not None else subprocess.DEVNULL,
-                           capture_output=True, text=True, timeout=timeout)
+                           capture_output=True, text=True, timeout=timeout,
+                           preexec_fn=preexec_fn)
         if expect is not None and r.returncode != expect:
             raise AssertionError("%s -> status %d, expected %d\nstdout:\n%s\nstderr:\n%s" %
                                  (" ".join(args), r.returncode, expect, r.stdout, r.stderr))
         return r
+
+
+def bound_by_modes():
+    """For Home.run: under root the program would read any folder whatever its mode, so
+    it is started without the capabilities that override the modes (DAC_OVERRIDE,
+    DAC_READ_SEARCH)."""
+    if os.geteuid() != 0:
+        return None
+    libc = ctypes.CDLL(None, use_errno=True)
+
+    def drop():
+        for cap in (1, 2):
+            if libc.prctl(24, cap, 0, 0, 0) != 0:  # PR_CAPBSET_DROP
+                os.write(2, b"cannot drop the capabilities that override file modes\n")
+                os._exit(126)
+    return drop
 
 
 def check(cond, message):
@@ -334,6 +352,73 @@ def test_replace_question_and_failed_copy(root):
     os.makedirs(os.path.join(blocked, "f.txt"))
     r = home.run("--yes", "get", "Box", "f.txt", "--to", blocked, expect=1)
     check("Cannot copy \"\\f.txt\"" in r.stderr and "exists already" in r.stderr, r.stderr)
+
+
+def test_links_are_followed_at_every_depth_and_loops_refused(root):
+    home = Home(root, "home-links")
+    maildir = add_box(home, "Box", "pop3")
+    local = os.path.join(root, "links")
+    tree = os.path.join(local, "tree")
+    outside = os.path.join(local, "outside")
+    os.makedirs(os.path.join(tree, "inner"))
+    os.makedirs(outside)
+    open(os.path.join(tree, "inner", "a.txt"), "w").write("a")
+    open(os.path.join(outside, "o.txt"), "w").write("outside")
+    os.symlink(outside, os.path.join(tree, "lnk"))
+    os.symlink(os.path.join(outside, "o.txt"), os.path.join(tree, "flink"))
+    loop = os.path.join(tree, "inner", "loop")
+    os.symlink(tree, loop)
+    os.symlink(outside, os.path.join(local, "top-link"))
+
+    # The loop is refused by name (status 2), everything else is stored: the link to a
+    # folder inside the tree as the one named on the command line, as a folder.
+    r = home.run("put", "Box", tree, os.path.join(local, "top-link"))
+    check(r.returncode == 2, "status %d\n%s" % (r.returncode, r.stderr))
+    check("Cannot store \"%s\": it is a link to a folder that holds it (a loop)" % loop in r.stderr,
+          r.stderr)
+    for stored in ["\\tree\\inner\\a.txt", "\\tree\\flink", "\\tree\\lnk\\o.txt",
+                   "\\top-link\\o.txt"]:
+        check("Stored " + stored in r.stderr, "%s not stored:\n%s" % (stored, r.stderr))
+    wait_mails(maildir, 8)  # folders tree, inner, lnk, top-link and four files
+
+    back = os.path.join(root, "links-back")
+    os.makedirs(back)
+    home.run("get", "Box", "tree", "top-link", "--to", back, expect=0)
+    for rel, text in [("tree/inner/a.txt", "a"), ("tree/flink", "outside"),
+                      ("tree/lnk/o.txt", "outside"), ("top-link/o.txt", "outside")]:
+        p = os.path.join(back, rel)
+        check(not os.path.islink(p) and open(p).read() == text, "fetched %s wrong" % rel)
+    check(not os.path.lexists(os.path.join(back, "tree", "inner", "loop")), "loop fetched")
+
+
+def test_unreadable_folders_are_errors_by_name(root):
+    home = Home(root, "home-locked")
+    maildir = add_box(home, "Box", "pop3")
+    local = os.path.join(root, "locked")
+    top = os.path.join(local, "top")
+    outer = os.path.join(local, "outer")
+    nested = os.path.join(outer, "nested")
+    for d in (top, nested):
+        os.makedirs(d)
+        open(os.path.join(d, "x.txt"), "w").write("x")
+    open(os.path.join(outer, "ok.txt"), "w").write("ok")
+    os.chmod(top, 0)
+    os.chmod(nested, 0)
+    try:
+        # Named on the command line: refused before anything is sent.
+        r = home.run("put", "Box", top, outer, preexec_fn=bound_by_modes())
+        check(r.returncode == 2, "status %d\n%s" % (r.returncode, r.stderr))
+        check("cannot store \"%s\": the folder cannot be read: Permission denied" % top
+              in r.stderr, r.stderr)
+        check("Stored" not in r.stderr and mails(maildir) == 0, r.stderr)
+        # Inside a folder: named, the rest stored.
+        r = home.run("put", "Box", outer, preexec_fn=bound_by_modes())
+        check(r.returncode == 2, "status %d\n%s" % (r.returncode, r.stderr))
+        check("Cannot read the folder \"%s\": Permission denied" % nested in r.stderr, r.stderr)
+        check("Stored \\outer\\ok.txt" in r.stderr, r.stderr)
+    finally:
+        os.chmod(top, 0o755)
+        os.chmod(nested, 0o755)
 
 
 class Terminal:
