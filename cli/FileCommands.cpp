@@ -2,6 +2,7 @@
 // the worker), then uses the model's operations and waits until the worker has done them.
 #include "Commands.h"
 
+#include "FetchedTimes.h"
 #include "FileProps.h"
 #include "FolderView.h"
 #include "LocalTree.h"
@@ -266,7 +267,7 @@ int CmdGet(TCliContext& c) {
     if (!FindAll(c, *o.box, paths, refs)) return exUsage;
     for (const auto& r : refs)
         if (r.isRoot) return Usage(c, "name a file or folder inside the mailbox, not its root");
-    int queued = 0;
+    std::vector<TEntryRef> wanted;
     size_t skipped = 0;
     for (const auto& r : refs) {
         std::string parent, name;
@@ -292,14 +293,28 @@ int CmdGet(TCliContext& c) {
                 continue;
             }
         }
-        o.box->PendingDrags->AddDrag(r.path, target);
-        ++queued;
+        wanted.push_back(r);
     }
-    int status = o.session.Finish();
-    if (status == exOk && queued > 0)
-        c.printer.Line("Fetched " + std::to_string(queued) + (queued == 1 ? " item" : " items") +
+    // One item at a time: only a copy that was made gets the stored times.
+    bool timesSet = true;
+    for (const auto& r : wanted) {
+        const int failed = o.session.FailedOperations();
+        const size_t errors = o.session.ErrorBoxes();
+        o.box->PendingDrags->AddDrag(r.path, target);
+        if (!o.session.RunUntilIdle()) break;
+        if (o.session.FailedOperations() != failed || o.session.ErrorBoxes() != errors) continue;
+        for (const auto& message : ApplyStoredTimes(o.box->Files, r.path, target)) {
+            c.printer.Line("tavrel-cli: " + message);
+            timesSet = false;
+        }
+    }
+    int status = o.session.Status();
+    if (status == exOk && !timesSet) status = exFailed;
+    const int fetched = static_cast<int>(wanted.size());
+    if (status == exOk && fetched > 0)
+        c.printer.Line("Fetched " + std::to_string(fetched) + (fetched == 1 ? " item" : " items") +
                        " into " + target);
-    return StatusAfterSkips(c, status, skipped, queued, "Nothing was fetched.");
+    return StatusAfterSkips(c, status, skipped, fetched, "Nothing was fetched.");
 }
 
 int CmdFind(TCliContext& c) {

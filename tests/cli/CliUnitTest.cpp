@@ -1,12 +1,17 @@
 // The parts of tavrel-cli that need no server: the command line, mailbox paths as typed,
-// the progress line, and the walk of local folders for their links.
+// the progress line, the walk of local folders for their links, and the stored times of
+// fetched copies.
 #include "Arguments.h"
+#include "ExFile.h"
+#include "FetchedTimes.h"
 #include "LocalTree.h"
 #include "ProgressPrinter.h"
 #include "Session.h"
+#include "TextUtil.h"
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -218,4 +223,66 @@ TEST(CliLocalTree, LinksToFoldersAreFollowedAndLoopsNamed) {
     EXPECT_EQ(UnreadableFolderReason(root.string()), "");
     EXPECT_NE(UnreadableFolderReason((top / "missing").string()), "");
     fs::remove_all(top);
+}
+
+TEST(CliFetchedTimes, StoredTimesAreTheFileTimesTheyWereMadeFrom) {
+    // As a file's time goes into its subject: UTC, whole milliseconds.
+    const std::vector<std::pair<timespec, timespec>> times = {
+        {{0, 0}, {0, 0}},
+        {{1700000000, 123456789}, {1700000000, 123000000}},
+        {{-1, 500000000}, {-1, 500000000}}, // half a second before 1970
+        {{-86400 * 365, 0}, {-86400 * 365, 0}},
+        {{253402300799, 999000000}, {253402300799, 999000000}}, // the last of 9999
+    };
+    for (const auto& [t, expected] : times) {
+        timespec back{};
+        ASSERT_TRUE(StoredTimeToFileTime(FileTimeToText(t), back)) << t.tv_sec;
+        EXPECT_EQ(back.tv_sec, expected.tv_sec) << t.tv_sec;
+        EXPECT_EQ(back.tv_nsec, expected.tv_nsec) << t.tv_sec;
+    }
+    timespec out{};
+    ASSERT_TRUE(StoredTimeToFileTime("25569,5", out)); // written under a "," locale
+    EXPECT_EQ(out.tv_sec, 43200);
+    for (const std::string bad : {"", "yesterday", "1E400", "3000000", "-700000"})
+        EXPECT_FALSE(StoredTimeToFileTime(bad, out)) << bad;
+}
+
+TEST(CliFetchedTimes, CopiesOfAnEntryGetTheirStoredTimes) {
+    const fs::path target =
+        fs::temp_directory_path() / ("tavrel-cli-times-" + std::to_string(::getpid()));
+    fs::remove_all(target);
+    fs::create_directories(target / "docs" / "sub");
+    for (const char* rel : {"docs/a.txt", "docs/sub/b.txt", "docs/mine.txt", "x.txt"})
+        std::ofstream(target / rel) << "x";
+    auto mtime = [&](const char* rel) {
+        struct stat st {};
+        ::stat((target / rel).c_str(), &st);
+        return st.st_mtim.tv_sec;
+    };
+    auto file = [](const std::string& path, time_t modified) {
+        TExFile e;
+        e.Path = path;
+        e.Modified = FileTimeToText({modified, 0});
+        return e;
+    };
+    TExFiles files;
+    files.Add(file("\\docs\\a.txt", 1000000000));
+    files.Add(file("\\docs\\sub\\b.txt", 1100000000));
+    files.Add(file("\\docs\\gone.txt", 1200000000)); // its copy is not there
+    files.Add(file("\\x.txt", 1300000000));
+    const time_t before = mtime("docs/mine.txt");
+
+    std::vector<std::string> errors = ApplyStoredTimes(files, "\\docs\\", target.string());
+    EXPECT_EQ(mtime("docs/a.txt"), 1000000000);
+    EXPECT_EQ(mtime("docs/sub/b.txt"), 1100000000);
+    EXPECT_EQ(mtime("docs/mine.txt"), before); // not fetched: left as it was
+    EXPECT_NE(mtime("x.txt"), 1300000000);     // not in the entry
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("docs/gone.txt\" its stored modification time: No such file"),
+              std::string::npos)
+        << errors[0];
+
+    EXPECT_TRUE(ApplyStoredTimes(files, "\\x.txt", target.string()).empty());
+    EXPECT_EQ(mtime("x.txt"), 1300000000);
+    fs::remove_all(target);
 }

@@ -126,9 +126,11 @@ def make_tree(top):
     folders = ["", "sub dir", "sub dir/deeper", "void"]
     for d in folders:
         os.makedirs(os.path.join(top, d), exist_ok=True)
-    for rel, data in files.items():
+    for i, (rel, data) in enumerate(files.items()):
         with open(os.path.join(top, rel), "wb") as f:
             f.write(data)
+        # Times of the past with a fraction: a fetched copy must carry them, not its own.
+        os.utime(os.path.join(top, rel), ns=(0, 1000000000123456789 + i * 86400 * 10**9))
     parts = sum(max(1, (len(d) + PART - 1) // PART) for d in files.values())
     return len(folders) + parts
 
@@ -202,6 +204,12 @@ def round_trip(root, kind):
     os.makedirs(back)
     r = home.run("get", "Box", "\\in\\tree", "--to", back, expect=0)
     same_tree(tree, os.path.join(back, "tree"))
+    for base, _, names in os.walk(tree):
+        for name in names:
+            rel = os.path.relpath(os.path.join(base, name), tree)
+            want = os.stat(os.path.join(tree, rel)).st_mtime_ns // 10**6 * 10**6
+            got = os.stat(os.path.join(back, "tree", rel)).st_mtime_ns
+            check(got == want, "%s fetched with time %d, stored %d" % (rel, got, want))
 
     r = home.run("find", "Box", "NESTED", expect=0)
     check(re.search(r"nested\.txt\s+Box\\in\\tree\\sub dir\s+1 KB\s+TXT File", r.stdout),
