@@ -97,6 +97,23 @@ bool FindAll(TCliContext& c, TMailFolder& box, const std::vector<std::string>& p
     return true;
 }
 
+// What a folder entry holds, as "3 files and 1 folder"; empty when nothing.
+std::string ContentText(TMailFolder& box, const std::string& folder) {
+    int files = 0, folders = 0;
+    for (int i = 0; i < box.Files.Count(); ++i) {
+        const TExFile& e = box.Files.Items(i);
+        if (SameTextAscii(e.Path, folder) || !StartsTextAscii(folder, e.Path)) continue;
+        ++(e.IsFolder ? folders : files);
+    }
+    if (files + folders == 0) return {};
+    auto counted = [](int n, const char* what) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    if (folders == 0) return counted(files, "file");
+    if (files == 0) return counted(folders, "folder");
+    return counted(files, "file") + " and " + counted(folders, "folder");
+}
+
 // Parent folder path and name as DeleteItem and DownloadItem take them.
 void SplitEntry(const std::string& path, std::string& parent, std::string& name) {
     parent = ParentPath(path);
@@ -235,21 +252,61 @@ int CmdRm(TCliContext& c) {
     if (!FindAll(c, *o.box, paths, refs)) return exUsage;
     for (const auto& r : refs)
         if (r.isRoot) return Usage(c, "the root folder cannot be deleted; name what is in it");
-    for (size_t i = 0; i < refs.size(); ++i) {
-        // An entry inside a folder that goes as well needs no delete of its own.
-        bool covered = false;
+    // A folder with something in it goes only when the window's Delete question is answered
+    // yes; with nobody to ask, only --yes lets it go.
+    std::vector<std::string> full(refs.size());
+    for (size_t i = 0; i < refs.size(); ++i)
+        if (refs[i].isFolder) full[i] = ContentText(*o.box, refs[i].path);
+    if (!c.prompt.Answers()) {
+        std::string held;
+        for (size_t i = 0; i < refs.size(); ++i)
+            if (!full[i].empty())
+                held += (held.empty() ? "" : ", ") + Shown(refs[i].path) + " holds " + full[i];
+        if (!held.empty())
+            return Usage(c, "nothing was deleted: " + held +
+                                "; give --yes to delete a folder with what it holds (there is "
+                                "no terminal to ask on)");
+    }
+    // Outer entries first: one inside a folder that goes needs no delete of its own.
+    std::vector<size_t> order(refs.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return refs[a].path.size() < refs[b].path.size();
+    });
+    std::vector<bool> seen(refs.size(), false), goes(refs.size(), false);
+    size_t skipped = 0;
+    for (size_t i : order) {
+        // Named twice: decided the first time. Inside a folder that goes: goes with it.
+        bool decided = false;
         for (size_t k = 0; k < refs.size(); ++k)
-            if (k != i && refs[k].isFolder && !SameTextAscii(refs[k].path, refs[i].path) &&
-                StartsTextAscii(refs[k].path, refs[i].path))
-                covered = true;
-        bool repeated = false;
-        for (size_t k = 0; k < i; ++k) repeated |= SameTextAscii(refs[k].path, refs[i].path);
-        if (covered || repeated) continue;
+            if (seen[k] && (SameTextAscii(refs[k].path, refs[i].path) ||
+                            (goes[k] && refs[k].isFolder &&
+                             StartsTextAscii(refs[k].path, refs[i].path))))
+                decided = true;
+        seen[i] = true;
+        if (decided) continue;
+        if (!full[i].empty() &&
+            Prompt().MessageBox(Shown(refs[i].path) + " holds " + full[i] + ".\r\n\r\n" +
+                                    "Are you sure to remove the selected items from you email?\n"
+                                    "The items will not be moved to Recycle Bin and will be "
+                                    "deleted directly.",
+                                "Warning", mb::YesNo | mb::IconQuestion) != id::Yes) {
+            c.printer.Line("Skipped " + Shown(refs[i].path));
+            ++skipped;
+            continue;
+        }
+        goes[i] = true;
+    }
+    int deleting = 0;
+    for (size_t i = 0; i < refs.size(); ++i) {
+        if (!goes[i]) continue;
         std::string parent, name;
         SplitEntry(refs[i].path, parent, name);
         o.box->DeleteItem(parent, name, true);
+        ++deleting;
     }
-    return o.session.Finish();
+    const int status = o.session.Finish();
+    return StatusAfterSkips(c, status, skipped, deleting, "Nothing was deleted.");
 }
 
 int CmdGet(TCliContext& c) {

@@ -220,7 +220,7 @@ def round_trip(root, kind):
     check(re.search(r"Size:\s+%s" % multi_kb, r.stdout) and "Location:  Box\\in\\tree" in r.stdout,
           r.stdout)
 
-    r = home.run("rm", "Box", "in/tree/small.txt", "in/tree/sub dir", expect=0)
+    r = home.run("--yes", "rm", "Box", "in/tree/small.txt", "in/tree/sub dir", expect=0)
     r = home.run("ls", "-R", "Box", "in", expect=0)
     check("small.txt" not in r.stdout and "sub dir" not in r.stdout and "multi.bin" in r.stdout,
           r.stdout)
@@ -427,6 +427,42 @@ def test_unreadable_folders_are_errors_by_name(root):
     finally:
         os.chmod(top, 0o755)
         os.chmod(nested, 0o755)
+
+
+def test_rm_of_a_folder_with_content_asks(root):
+    home = Home(root, "home-rm")
+    maildir = add_box(home, "Box", "pop3")
+    local = os.path.join(root, "rm")
+    os.makedirs(os.path.join(local, "d", "e"))
+    open(os.path.join(local, "d", "a.txt"), "w").write("a")
+    open(os.path.join(local, "top.txt"), "w").write("top")
+    home.run("put", "Box", os.path.join(local, "d"), os.path.join(local, "top.txt"), expect=0)
+    wait_mails(maildir, 4)
+
+    # Nobody to ask and no --yes: refused as a whole, naming what the folder holds.
+    r = home.run("rm", "Box", "d", "top.txt", expect=2)
+    check("nothing was deleted: \\d holds 1 file and 1 folder; give --yes" in r.stderr,
+          r.stderr)
+    check(mails(maildir) == 4, "mails: %d" % mails(maildir))
+    # An empty folder needs no question.
+    home.run("rm", "Box", "d/e", expect=0)
+    check(mails(maildir) == 3, "mails: %d" % mails(maildir))
+    r = home.run("--no", "rm", "Box", "d", expect=1)
+    check("Skipped \\d" in r.stderr and "Nothing was deleted." in r.stderr, r.stderr)
+
+    # On a terminal, the window's question: no keeps the folder while the file still goes,
+    # yes deletes the folder with what it holds.
+    for answer, paths, left in [("n", ["d", "top.txt"], 2), ("y", ["d"], 0)]:
+        t = Terminal(home, "rm", "Box", *paths)
+        t.expect("\\d holds 1 file.")
+        t.expect("Are you sure to remove the selected items from you email?")
+        t.expect("[yes/no] ")
+        t.send(answer)
+        status, _ = t.finish()
+        check(status == 0, "answer %s: status %d\n%s" % (answer, status, t.seen))
+        check(("Skipped \\d" in t.seen) == (answer == "n"), t.seen)
+        check(mails(maildir) == left, "answer %s: mails %d" % (answer, mails(maildir)))
+    check(home.run("ls", "Box", expect=0).stdout == "", "left in the mailbox")
 
 
 class Terminal:
