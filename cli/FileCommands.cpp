@@ -133,7 +133,7 @@ void ListOne(TMailFolder& box, const std::string& folder, bool longForm, bool re
     for (const TFileRow& r : view.rows) {
         std::string name = r.IsFolder ? r.Caption + "\\" : r.Caption;
         if (longForm)
-            rows.push_back({name, r.Size, r.Type, r.Modified, r.Location, r.Action});
+            rows.push_back({name, GroupedSize(r.Size), r.Type, r.Modified, r.Location, r.Action});
         else
             rows.push_back({name});
         if (r.IsFolder) subfolders.push_back(folder + r.Caption + "\\");
@@ -383,15 +383,17 @@ int CmdFind(TCliContext& c) {
                                                  [] { return !g_interrupted; });
     if (g_interrupted) return exInterrupted;
     if (hits.empty()) {
+        // No match is a failure to scripts, as for the tools that search text.
         c.printer.Line("Nothing in \"" + o.box->Alias + "\" has a name holding \"" + text + "\".");
-        return o.session.Status();
+        const int status = o.session.Status();
+        return status == exOk ? exFailed : status;
     }
     std::vector<std::vector<std::string>> rows = {
         {"Name", "In Folder", "Size", "Type", "Date Modified"}};
     for (const auto& h : hits) {
         const TExFile& e = *h.Entry;
         rows.push_back({e.IsFolder ? h.Name + "\\" : h.Name, h.InFolder,
-                        e.IsFolder ? "" : SizeToText(e.Size),
+                        e.IsFolder ? "" : GroupedSize(SizeToText(e.Size)),
                         e.IsFolder ? "File Folder" : TypeNames().TypeNameFor(h.Name),
                         DateTimeDisplayText(e.Modified)});
     }
@@ -413,8 +415,8 @@ int CmdInfo(TCliContext& c) {
         std::vector<std::pair<std::string, std::string>> f = {
             {"Alias", d.edtName},
             {"Address", d.edtAddr},
-            {"Size", d.lblSize},
-            {"Size on server", d.lblSizeS},
+            {"Size", GroupedSize(d.lblSize)},
+            {"Size on server", GroupedSize(d.lblSizeS)},
             {"Contains", d.lblContains},
             {"Created", d.lblCreated},
             {"Capacity", d.edtMailBox + " MiB"},
@@ -427,7 +429,7 @@ int CmdInfo(TCliContext& c) {
     TFilePropDialog d = FileProperties(o.box->Files, o.box->Alias, e);
     std::vector<std::pair<std::string, std::string>> f = {
         {"Name", d.edtName}, {"Location", d.lblLocation}, {"Type", d.lblType},
-        {"Size", d.lblSize}};
+        {"Size", GroupedSize(d.lblSize)}};
     if (d.containsVisible) f.push_back({"Contains", d.lblContains});
     f.push_back({"Created", d.lblCreated});
     f.push_back({"Modified", d.lblModified});

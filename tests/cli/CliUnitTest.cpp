@@ -7,10 +7,12 @@
 #include "LocalTree.h"
 #include "ProgressPrinter.h"
 #include "Session.h"
+#include "Table.h"
 #include "TextUtil.h"
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,7 +61,8 @@ TEST(CliArguments, RefusesWhatIsNotAValidCommandLine) {
     const std::vector<Case> cases = {
         {{}, "no command"},
         {{"frobnicate"}, "unknown command"},
-        {{"ls"}, "usage: tavrel-cli ls BOX [PATH]"},
+        {{"ls"}, "usage: tavrel-cli ls BOX [PATH] [-R] [-l]"},
+        {{"get", "B"}, "usage: tavrel-cli get BOX PATH... [--to DIR]"},
         {{"ls", "B", "p", "q"}, "usage: tavrel-cli ls"},
         {{"find", "B"}, "usage: tavrel-cli find BOX TEXT"},
         {{"ls", "B", "--to", "x"}, "unknown option --to for ls"},
@@ -76,6 +79,14 @@ TEST(CliArguments, RefusesWhatIsNotAValidCommandLine) {
          "exclude each other"},
         {{"edit-box", "B", "--smtp-ssl", "--no-smtp-ssl"}, "exclude each other"},
         {{"--password-stdin", "edit-box", "B", "--password", "p"}, "exclude each other"},
+        // An option no command takes is named, wherever it stands.
+        {{"--foo"}, "unknown option --foo"},
+        {{"--foo=1", "boxes"}, "unknown option --foo"},
+        {{"ls", "B", "--foo"}, "unknown option --foo"},
+        {{"ls", "-lz", "B"}, "unknown option -z"},
+        {{"help", "frob"}, "unknown command \"frob\""},
+        {{"frob", "--help"}, "unknown command \"frob\""},
+        {{"help", "ls", "rm"}, "usage: tavrel-cli help [COMMAND]"},
     };
     for (const auto& c : cases) {
         TCliArgs a;
@@ -84,6 +95,60 @@ TEST(CliArguments, RefusesWhatIsNotAValidCommandLine) {
         for (const auto& s : c.argv) shown += s + " ";
         EXPECT_FALSE(Parse(c.argv, a, error)) << shown;
         EXPECT_NE(error.find(c.error), std::string::npos) << shown << "-> " << error;
+        if (c.error != "no command") {
+            EXPECT_EQ(error.find("no command"), std::string::npos) << shown;
+        }
+    }
+}
+
+TEST(CliArguments, HelpForOneCommandOrAll) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> asked = {
+        {{"help"}, ""}, {{"--help"}, ""},          {{"help", "ls"}, "ls"},
+        {{"ls", "--help"}, "ls"}, {{"-h", "rm-box", "X"}, "rm-box"}, {{"help", "help"}, "help"},
+        {{"help", "--bogus"}, ""}, // help wins over what it would refuse
+    };
+    for (const auto& [argv, topic] : asked) {
+        TCliArgs a;
+        std::string error;
+        ASSERT_TRUE(Parse(argv, a, error)) << argv[0] << ": " << error;
+        EXPECT_TRUE(a.help) << argv[0];
+        EXPECT_EQ(a.helpTopic, topic) << argv[0];
+    }
+    EXPECT_EQ(CommandUsage("ls").rfind("Usage: tavrel-cli ls BOX [PATH] [-R] [-l]\n", 0), 0u);
+    EXPECT_EQ(CommandUsage("frob"), "");
+}
+
+TEST(CliArguments, EveryUsageNamesTheCommandsOptions) {
+    // The words of a usage text, without the brackets and bars around them.
+    auto words = [](const std::string& text) {
+        std::set<std::string> out;
+        std::string w;
+        for (char ch : text + " ") {
+            if (std::string(" \n[]|").find(ch) == std::string::npos) {
+                w += ch;
+            } else if (!w.empty()) {
+                out.insert(w);
+                w.clear();
+            }
+        }
+        return out;
+    };
+    const std::set<std::string> all = words(UsageText());
+    for (const TCommandInfo& c : CommandList()) {
+        const std::string usage = CommandUsage(c.name);
+        const std::set<std::string> own = words(usage.substr(0, usage.find("\nOptions:")));
+        std::vector<std::string> options = c.valueOptions;
+        options.insert(options.end(), c.flagOptions.begin(), c.flagOptions.end());
+        for (const auto& o : options) {
+            EXPECT_TRUE(own.count(o)) << c.name << " usage lacks " << o;
+            if (*c.group) {
+                EXPECT_TRUE(all.count(o)) << "--help lacks " << o << " of " << c.name;
+            }
+        }
+        EXPECT_TRUE(all.count(c.name)) << "--help lacks " << c.name;
+        TCliArgs a;
+        std::string error;
+        EXPECT_TRUE(Parse({"help", c.name}, a, error) && a.helpTopic == c.name) << c.name;
     }
 }
 
@@ -166,6 +231,22 @@ TEST(CliProgress, LineFitsTheTerminalAndCarriesNoControlCharacters) {
     // A multi-byte name is cut between characters, never inside one.
     std::string name = ProgressLine("\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4", TTransferSample{}, 3);
     EXPECT_EQ(name, "\xc3\xa4\xc3\xa4");
+}
+
+TEST(CliTable, SizesAreGroupedByThousands) {
+    const std::vector<std::pair<std::string, std::string>> sizes = {
+        {"0 KB", "0 KB"},
+        {"999 KB", "999 KB"},
+        {"1,024 KB", "1,024 KB"},
+        {"12345 KB", "12,345 KB"},
+        {"1048,576 KB", "1,048,576 KB"},     // as the model writes 1 GiB
+        {SizeToText(0xFFFFFFFF), "4,194,304 KB"},
+        {"1,5 KB", "15 KB"},                 // commas only ever group digits here
+        {"", ""},
+        {"File Folder", "File Folder"},
+        {"7, KB", "7, KB"},                  // a comma that ends the number stays text
+    };
+    for (const auto& [text, shown] : sizes) EXPECT_EQ(GroupedSize(text), shown) << text;
 }
 
 TEST(CliProgress, ByteAndDurationTexts) {

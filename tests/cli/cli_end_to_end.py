@@ -15,6 +15,7 @@ import re
 import select
 import shutil
 import signal
+import smtplib
 import subprocess
 import sys
 import tempfile
@@ -211,6 +212,8 @@ def round_trip(root, kind):
             got = os.stat(os.path.join(back, "tree", rel)).st_mtime_ns
             check(got == want, "%s fetched with time %d, stored %d" % (rel, got, want))
 
+    r = home.run("find", "Box", "no such name", expect=1)
+    check("Nothing in \"Box\" has a name holding \"no such name\"." in r.stderr, r.stderr)
     r = home.run("find", "Box", "NESTED", expect=0)
     check(re.search(r"nested\.txt\s+Box\\in\\tree\\sub dir\s+1 KB\s+TXT File", r.stdout),
           r.stdout)
@@ -297,6 +300,9 @@ def test_bad_input_ends_with_status_2(root):
         (["mkdir", "Box", "a:b"], "is not a usable path"),
         (["rm", "Box", "/"], "the root folder cannot be deleted"),
         (["frobnicate"], "unknown command"),
+        (["--frobnicate"], "unknown option --frobnicate"),
+        (["ls", "Box", "-lz"], "unknown option -z"),
+        (["help", "frobnicate"], "unknown command \"frobnicate\""),
         (["ls", "Box", "--to", "x"], "unknown option --to for ls"),
         (["--yes", "--no", "boxes"], "exclude each other"),
     ]
@@ -463,6 +469,31 @@ def test_rm_of_a_folder_with_content_asks(root):
         check(("Skipped \\d" in t.seen) == (answer == "n"), t.seen)
         check(mails(maildir) == left, "answer %s: mails %d" % (answer, mails(maildir)))
     check(home.run("ls", "Box", expect=0).stdout == "", "left in the mailbox")
+
+
+def test_help_and_large_sizes(root):
+    home = Home(root, "home-help")
+    r = home.run("help", "put", expect=0)
+    check(r.stdout.startswith("Usage: tavrel-cli put BOX LOCAL... [--to PATH]\n"), r.stdout)
+    check(home.run("ls", "--help", expect=0).stdout == home.run("help", "ls", expect=0).stdout,
+          "ls --help differs from help ls")
+    r = home.run("--bogus", expect=2)
+    check("unknown option --bogus" in r.stderr and "no command" not in r.stderr, r.stderr)
+
+    # A stored file of 1 GiB, as its subject tells (sizes come from the subjects alone).
+    maildir = add_box(home, "Box", "pop3")
+    subject = "ExFile:\\big.bin<1/1>|Size:1073741824|Hash:0|Attri:32|Time:45000;45000"
+    with smtplib.SMTP(S["HOST"], int(S["SMTP_PORT"])) as smtp:
+        smtp.sendmail(S["ADDR1"], [S["ADDR1"]],
+                      "From: %s\r\nTo: %s\r\nSubject: %s\r\n\r\nbody\r\n" %
+                      (S["ADDR1"], S["ADDR1"], subject))
+    wait_mails(maildir, 1)
+    for args, pattern in [(["ls", "-l", "Box"], r"big\.bin\s+1,048,576 KB\s+BIN File"),
+                          (["find", "Box", "big"], r"big\.bin\s+Box\s+1,048,576 KB"),
+                          (["info", "Box", "big.bin"], r"Size:\s+1,048,576 KB"),
+                          (["info", "Box"], r"Size:\s+1,048,576 KB")]:
+        r = home.run(*args, expect=0)
+        check(re.search(pattern, r.stdout), "%s:\n%s" % (args, r.stdout))
 
 
 class Terminal:
