@@ -5,17 +5,6 @@
 #include <algorithm>
 
 namespace {
-// What a command accepts: its options with a value, its flags, and how many operands.
-struct TCommandSpec {
-    const char* name;
-    int (*run)(TCliContext&);
-    std::vector<std::string> valueOptions;
-    std::vector<std::string> flagOptions;
-    size_t minOperands;
-    size_t maxOperands; // SIZE_MAX: any number
-    const char* operandsText;
-};
-
 const std::vector<std::string> BoxValues = {"--address",      "--smtp",         "--pop",
                                             "--account",      "--password",     "--capacity-mib",
                                             "--max-attach-mib", "--max-attach-bytes"};
@@ -27,58 +16,60 @@ std::vector<std::string> With(std::vector<std::string> v, const std::string& ext
     return v;
 }
 
-const std::vector<TCommandSpec>& Commands() {
-    static const std::vector<TCommandSpec> specs = {
-        {"boxes", CmdBoxes, {}, {}, 0, 0, ""},
-        {"add-box", CmdAddBox, BoxValues, BoxFlags, 1, 1, "ALIAS"},
-        {"edit-box", CmdEditBox, With(BoxValues, "--alias"), BoxFlags, 1, 1, "ALIAS"},
-        {"rm-box", CmdRmBox, {}, {}, 1, 1, "ALIAS"},
-        {"ls", CmdLs, {}, {"-R", "-l"}, 1, 2, "BOX [PATH]"},
-        {"put", CmdPut, {"--to"}, {}, 2, SIZE_MAX, "BOX LOCAL..."},
-        {"mkdir", CmdMkdir, {}, {}, 2, 2, "BOX PATH"},
-        {"rm", CmdRm, {}, {}, 2, SIZE_MAX, "BOX PATH..."},
-        {"get", CmdGet, {"--to"}, {}, 2, SIZE_MAX, "BOX PATH..."},
-        {"find", CmdFind, {}, {}, 2, 2, "BOX TEXT"},
-        {"info", CmdInfo, {}, {}, 1, 2, "BOX [PATH]"},
-    };
-    return specs;
-}
+const char* const BoxGroup = "Mailboxes:";
+const char* const FileGroup =
+    "Files (PATH is a path inside the mailbox; \"/\" and \"\\\" both separate names):";
 
 bool Contains(const std::vector<std::string>& v, const std::string& s) {
     return std::find(v.begin(), v.end(), s) != v.end();
 }
 
-const TCommandSpec* FindCommand(const std::string& name) {
-    for (const auto& c : Commands())
+const TCommandInfo* FindCommand(const std::string& name) {
+    for (const auto& c : CommandList())
         if (name == c.name) return &c;
     return nullptr;
 }
-} // namespace
 
-std::string UsageText() {
-    return R"(Usage: tavrel-cli [--home DIR] [--yes | --no] [--password-stdin] COMMAND ...
+// An option that some command takes.
+bool KnownOption(const std::string& name) {
+    return std::any_of(CommandList().begin(), CommandList().end(), [&](const TCommandInfo& c) {
+        return Contains(c.valueOptions, name) || Contains(c.flagOptions, name);
+    });
+}
 
-Mailboxes:
-  boxes                        list the mailboxes and their settings
-  add-box ALIAS --address A --smtp HOST[:PORT] --pop HOST[:PORT] --account NAME
-          [--password P] [--smtp-ssl] [--pop-ssl] [--no-auth] [--capacity-mib N]
-          [--max-attach-mib N | --max-attach-bytes N]
-                               add a mailbox (ports default to 25/110, 465/995 with SSL)
-  edit-box ALIAS [the options of add-box] [--alias NEW]
-          [--no-smtp-ssl] [--no-pop-ssl] [--auth]
-                               change a mailbox; what is not given stays
-  rm-box ALIAS                 remove a mailbox from the list (its mails stay on the server)
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (;;) {
+        size_t nl = text.find('\n', start);
+        lines.push_back(text.substr(start, nl == std::string::npos ? nl : nl - start));
+        if (nl == std::string::npos) return lines;
+        start = nl + 1;
+    }
+}
 
-Files (PATH is a path inside the mailbox; "/" and "\" both separate names):
-  ls BOX [PATH] [-R] [-l]      list a folder (-l: size, type, date, Local/Mail, action)
-  put BOX LOCAL... [--to PATH] store local files and folders
-  mkdir BOX PATH               make a folder
-  rm BOX PATH...               delete files and folders
-  get BOX PATH... [--to DIR]   fetch files and folders into DIR (default: .)
-  find BOX TEXT                entries whose name holds TEXT
-  info BOX [PATH]              statistics of the mailbox, or properties of an entry
+std::string Synopsis(const TCommandInfo& c, const std::string& continued) {
+    std::string out = c.name;
+    const std::vector<std::string> lines = Lines(c.synopsis);
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (!lines[i].empty()) out += (i == 0 ? " " : continued) + lines[i];
+    return out;
+}
 
-Options:
+// A command in the usage text: the synopsis from column 3 (continued lines from column
+// 11), what it does from column 32, on the synopsis's last line when that leaves room.
+std::string Entry(const TCommandInfo& c) {
+    constexpr size_t aboutColumn = 31;
+    const std::string indent(aboutColumn, ' ');
+    std::string entry = "  " + Synopsis(c, "\n          ");
+    const size_t lastLine = entry.size() - (entry.rfind('\n') + 1);
+    entry += lastLine < aboutColumn ? std::string(aboutColumn - lastLine, ' ') : "\n" + indent;
+    const std::vector<std::string> about = Lines(c.about);
+    for (size_t i = 0; i < about.size(); ++i) entry += (i ? indent : "") + about[i] + "\n";
+    return entry;
+}
+
+const char* const GlobalOptions = R"(Options:
   --home DIR         program folder with Data.bin and Tavrel.ini (as TAVREL_HOME)
   --yes, --no        answer every question yes, or no (default: ask on the terminal;
                      without one, questions are answered no)
@@ -86,9 +77,68 @@ Options:
                      password of add-box/edit-box, else the one typed again after a
                      failed login (with --yes, which answers the login question)
   --help, --version
-
-Exit status: 0 all succeeded, 1 an operation failed, 2 usage error or unusable input.
 )";
+} // namespace
+
+const std::vector<TCommandInfo>& CommandList() {
+    static const std::vector<TCommandInfo> commands = {
+        {"boxes", CmdBoxes, {}, {}, 0, 0, "", "list the mailboxes and their settings", BoxGroup},
+        {"add-box", CmdAddBox, BoxValues, BoxFlags, 1, 1,
+         "ALIAS --address A --smtp HOST[:PORT] --pop HOST[:PORT] --account NAME\n"
+         "[--password P] [--smtp-ssl | --no-smtp-ssl] [--pop-ssl | --no-pop-ssl]\n"
+         "[--auth | --no-auth] [--capacity-mib N] [--max-attach-mib N | --max-attach-bytes N]",
+         "add a mailbox (ports default to 25/110, 465/995 with SSL)", BoxGroup},
+        {"edit-box", CmdEditBox, With(BoxValues, "--alias"), BoxFlags, 1, 1,
+         "ALIAS [--alias NEW] [--address A] [--smtp HOST[:PORT]]\n"
+         "[--pop HOST[:PORT]] [--account NAME] [--password P]\n"
+         "[--smtp-ssl | --no-smtp-ssl] [--pop-ssl | --no-pop-ssl] [--auth | --no-auth]\n"
+         "[--capacity-mib N] [--max-attach-mib N | --max-attach-bytes N]",
+         "change a mailbox; what is not given stays", BoxGroup},
+        {"rm-box", CmdRmBox, {}, {}, 1, 1, "ALIAS",
+         "remove a mailbox from the list (its mails stay on the server)", BoxGroup},
+        {"ls", CmdLs, {}, {"-R", "-l"}, 1, 2, "BOX [PATH] [-R] [-l]",
+         "list a folder (-l: size, type, date, Local/Mail, action;\n"
+         "-R: the folders below it too)",
+         FileGroup},
+        {"put", CmdPut, {"--to"}, {}, 2, SIZE_MAX, "BOX LOCAL... [--to PATH]",
+         "store local files and folders (links followed)", FileGroup},
+        {"mkdir", CmdMkdir, {}, {}, 2, 2, "BOX PATH", "make a folder", FileGroup},
+        {"rm", CmdRm, {}, {}, 2, SIZE_MAX, "BOX PATH...",
+         "delete files and folders (a folder that holds something\n"
+         "only after a question, or with --yes)",
+         FileGroup},
+        {"get", CmdGet, {"--to"}, {}, 2, SIZE_MAX, "BOX PATH... [--to DIR]",
+         "fetch files and folders into DIR (default: .)", FileGroup},
+        {"find", CmdFind, {}, {}, 2, 2, "BOX TEXT", "entries whose name holds TEXT", FileGroup},
+        {"info", CmdInfo, {}, {}, 1, 2, "BOX [PATH]",
+         "statistics of the mailbox, or properties of an entry", FileGroup},
+        {"help", nullptr, {}, {}, 0, 1, "[COMMAND]", "the usage of a command", ""},
+    };
+    return commands;
+}
+
+std::string UsageText() {
+    std::string text =
+        "Usage: tavrel-cli [--home DIR] [--yes | --no] [--password-stdin] COMMAND ...\n"
+        "       tavrel-cli help [COMMAND]\n";
+    std::string group;
+    for (const auto& c : CommandList()) {
+        if (!*c.group) continue;
+        if (group != c.group) text += std::string("\n") + (group = c.group) + "\n";
+        text += Entry(c);
+    }
+    return text + "\n" + GlobalOptions +
+           "\nExit status: 0 all succeeded, 1 an operation failed or nothing was done (every "
+           "item\nskipped, no match), 2 usage error or unusable input.\n";
+}
+
+std::string CommandUsage(const std::string& name) {
+    const TCommandInfo* c = FindCommand(name);
+    if (!c) return {};
+    std::string about;
+    for (const auto& line : Lines(c->about)) about += "  " + line + "\n";
+    return "Usage: tavrel-cli " + Synopsis(*c, "\n          ") + "\n" + about + "\n" +
+           GlobalOptions;
 }
 
 bool ParseArguments(const std::vector<std::string>& argv, TCliArgs& out, std::string& error) {
@@ -155,10 +205,15 @@ bool ParseArguments(const std::vector<std::string>& argv, TCliArgs& out, std::st
             continue;
         }
         // Command options are checked once the command is known; whether one takes a
-        // value is the same for every command.
+        // value is the same for every command. One that no command takes is named later,
+        // unless --help or --version wins.
+        if (!KnownOption(name)) {
+            options.push_back({name, value});
+            continue;
+        }
         const bool takesValue =
-            std::any_of(Commands().begin(), Commands().end(),
-                        [&](const TCommandSpec& c) { return Contains(c.valueOptions, name); });
+            std::any_of(CommandList().begin(), CommandList().end(),
+                        [&](const TCommandInfo& c) { return Contains(c.valueOptions, name); });
         if (takesValue && !hasValue) {
             if (i + 1 >= argv.size()) {
                 error = name + " needs a value";
@@ -179,22 +234,43 @@ bool ParseArguments(const std::vector<std::string>& argv, TCliArgs& out, std::st
         return false;
     }
     out.answers = yes ? TAnswerMode::Yes : no ? TAnswerMode::No : TAnswerMode::Ask;
+    if (!positional.empty() && positional.front() == "help") {
+        out.help = true;
+        if (positional.size() > 2) {
+            error = "usage: tavrel-cli help [COMMAND]";
+            return false;
+        }
+        positional.erase(positional.begin());
+    }
+    if (out.help && !positional.empty()) {
+        // "help ls" and "ls --help": the usage of that command.
+        out.helpTopic = positional.front();
+        if (!FindCommand(out.helpTopic)) {
+            error = "unknown command \"" + out.helpTopic + "\"";
+            return false;
+        }
+    }
     if (out.help || out.version) return true;
+    for (const auto& option : options)
+        if (!KnownOption(option.first)) {
+            error = "unknown option " + option.first;
+            return false;
+        }
     if (positional.empty()) {
         error = "no command given";
         return false;
     }
     out.command = positional.front();
-    const TCommandSpec* spec = FindCommand(out.command);
-    if (!spec) {
+    const TCommandInfo* cmd = FindCommand(out.command);
+    if (!cmd) {
         error = "unknown command \"" + out.command + "\"";
         return false;
     }
-    out.run = spec->run;
+    out.run = cmd->run;
     out.operands.assign(positional.begin() + 1, positional.end());
     for (auto& [name, value] : options) {
-        bool isValue = Contains(spec->valueOptions, name);
-        bool isFlag = Contains(spec->flagOptions, name);
+        bool isValue = Contains(cmd->valueOptions, name);
+        bool isFlag = Contains(cmd->flagOptions, name);
         if (!isValue && !isFlag) {
             error = "unknown option " + name + " for " + out.command;
             return false;
@@ -209,8 +285,8 @@ bool ParseArguments(const std::vector<std::string>& argv, TCliArgs& out, std::st
             out.flags.insert(name);
     }
     const size_t n = out.operands.size();
-    if (n < spec->minOperands || n > spec->maxOperands) {
-        error = std::string("usage: tavrel-cli ") + spec->name + " " + spec->operandsText;
+    if (n < cmd->minOperands || n > cmd->maxOperands) {
+        error = "usage: tavrel-cli " + Synopsis(*cmd, " ");
         return false;
     }
     const std::pair<const char*, const char*> exclusive[] = {

@@ -22,7 +22,8 @@ struct TCliArgs {
     std::string home;
     TAnswerMode answers = TAnswerMode::Ask;
     bool passwordStdin = false;
-    bool help = false;
+    bool help = false;     // --help, -h or the command help
+    std::string helpTopic; // the command whose usage is asked for; empty for all
     bool version = false;
 
     std::string command;
@@ -40,9 +41,29 @@ struct TCliArgs {
     }
 };
 
+// What a command accepts: its options with a value, its flags, how many operands, and
+// its usage: the synopsis after its name (lines after the first are continued ones) and
+// what it does. `run` is null for help, which the parser answers itself.
+struct TCommandInfo {
+    const char* name;
+    int (*run)(TCliContext&);
+    std::vector<std::string> valueOptions;
+    std::vector<std::string> flagOptions;
+    size_t minOperands;
+    size_t maxOperands; // SIZE_MAX: any number
+    const char* synopsis;
+    const char* about;
+    const char* group; // the heading of the usage text it comes under
+};
+const std::vector<TCommandInfo>& CommandList();
+
 // Parses argv. Returns false and sets `error` for a usage error (unknown command or
-// option, a missing value or operand, options that exclude each other).
+// option, a missing value or operand, options that exclude each other). "help COMMAND"
+// and "COMMAND --help" set `help` and `helpTopic`.
 bool ParseArguments(const std::vector<std::string>& argv, TCliArgs& out, std::string& error);
 
-// The text of --help.
+// The text of --help: every command, then the global options.
 std::string UsageText();
+// The usage of one command: "Usage: tavrel-cli NAME SYNOPSIS", what it does, and the global
+// options; empty for a name that is no command.
+std::string CommandUsage(const std::string& name);

@@ -60,6 +60,8 @@ bool TCliSession::Load() {
                       " (damaged, or written by a newer version); it was left as it is");
         return false;
     }
+    for (int i = 0; i < folders_->Count(); ++i)
+        savedPasswords_.push_back(folders_->Items(i).Password);
     return true;
 }
 
@@ -81,8 +83,10 @@ void TCliSession::Finished(TMailFolder* box, const TExOp& op, bool success) {
     std::string what = op.Kind == opRefresh ? (box ? box->Alias : std::string())
                                             : AffectedPath(op);
     if (success) {
-        if (op.Kind == opSend || op.Kind == opDelete || op.Kind == opDownload)
+        if (op.Kind == opSend || op.Kind == opDelete || op.Kind == opDownload) {
+            ++done_;
             printer_.Line(std::string(DoneText(op.Kind)) + " " + what);
+        }
         return;
     }
     ++failed_;
@@ -104,7 +108,29 @@ bool TCliSession::RunUntilIdle() {
         },
         -1);
     printer_.ClearLive();
+    KeepNewPasswords();
     return !g_interrupted;
+}
+
+void TCliSession::KeepNewPasswords() {
+    std::vector<std::string> changed;
+    for (int i = 0; i < folders_->Count() && static_cast<size_t>(i) < savedPasswords_.size(); ++i)
+        if (folders_->Items(i).Password != savedPasswords_[static_cast<size_t>(i)])
+            changed.push_back(folders_->Items(i).Alias);
+    if (changed.empty()) return;
+    std::string names;
+    for (const auto& alias : changed) names += (names.empty() ? "\"" : ", \"") + alias + "\"";
+    try {
+        folders_->Save();
+    } catch (const std::exception& e) {
+        // Counted as a failure: the next run would ask for the password again.
+        ++failed_;
+        printer_.Line("tavrel-cli: failed: keep the new password of " + names + ": " + e.what());
+        return;
+    }
+    for (int i = 0; i < folders_->Count() && static_cast<size_t>(i) < savedPasswords_.size(); ++i)
+        savedPasswords_[static_cast<size_t>(i)] = folders_->Items(i).Password;
+    printer_.Line("Saved the new password of mailbox " + names);
 }
 
 bool TCliSession::OpenBox(TMailFolder& box) {

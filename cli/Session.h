@@ -43,11 +43,15 @@ public:
     // when it failed or the run was interrupted.
     bool OpenBox(TMailFolder& box);
     // Pumps the worker's calls until no mailbox has queued operations or waiting
-    // drag-outs. False when interrupted.
+    // drag-outs. False when interrupted. A password typed again after a failed login (the
+    // worker puts it into the mailbox, where the window keeps it too) is then saved in
+    // Data.bin: a run ends right after, and the next one logs in with it.
     bool RunUntilIdle();
 
-    // Operations that failed, and error boxes shown, since the start.
+    // Operations that failed, stores, deletes and downloads that succeeded, and error
+    // boxes shown, since the start.
     int FailedOperations() const { return failed_; }
+    int DoneOperations() const { return done_; }
     size_t ErrorBoxes() const;
     // The exit status for what happened so far: interrupted, 1 after a failed operation or
     // an error box beyond the first `inputErrorBoxes` (those refused input: status 2).
@@ -57,14 +61,17 @@ public:
 
 private:
     void Finished(TMailFolder* box, const TExOp& op, bool success);
+    void KeepNewPasswords();
 
     TProgressPrinter& printer_;
     TTerminalPrompt& prompt_;
     TProgramLock lock_; // released after the collection has wiped the cache folder
     TPumpedDispatcher dispatcher_; // outlives the collection: the worker calls into it
     std::unique_ptr<TMailFolders> folders_;
+    std::vector<std::string> savedPasswords_; // as in Data.bin, one per mailbox
     bool withWorker_;
     int failed_ = 0;
+    int done_ = 0;
 };
 
 // Mailbox path named on the command line ("a/b", "\a\b", "/a/b/") in the stored form

@@ -38,3 +38,25 @@ void PrintFields(std::FILE* out, const std::vector<std::pair<std::string, std::s
     for (const auto& [label, value] : fields) rows.push_back({label + ":", value});
     PrintTable(out, rows);
 }
+
+std::string GroupedSize(const std::string& sizeText) {
+    // The leading number: digits, and commas between digits.
+    size_t end = 0;
+    std::string digits;
+    while (end < sizeText.size()) {
+        const char ch = sizeText[end];
+        if (ch >= '0' && ch <= '9')
+            digits += ch;
+        else if (ch != ',' || digits.empty() || end + 1 >= sizeText.size() ||
+                 sizeText[end + 1] < '0' || sizeText[end + 1] > '9')
+            break;
+        ++end;
+    }
+    if (digits.empty()) return sizeText;
+    std::string grouped;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+        grouped += digits[i];
+    }
+    return grouped + sizeText.substr(end);
+}

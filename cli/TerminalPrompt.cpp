@@ -92,6 +92,10 @@ int TTerminalPrompt::MessageBox(const std::string& text, const std::string& capt
         return id::OK;
     }
     std::string question = title + ": " + text;
+    auto answered = [&](int answer) {
+        if (answer != choices[0].answer) declined_.push_back(title);
+        return answer;
+    };
     // Every question's first choice is its positive answer (--yes), the second its
     // negative one (--no, no terminal, end of input).
     if (mode_ != TAnswerMode::Ask || !interactive_) {
@@ -100,7 +104,7 @@ int TTerminalPrompt::MessageBox(const std::string& text, const std::string& capt
                           : mode_ == TAnswerMode::No ? "--no"
                                                      : "no terminal to ask on";
         printer_.Line(question + "\n-> " + a.label + " (" + why + ")");
-        return a.answer;
+        return answered(a.answer);
     }
     std::string keys;
     for (const auto& c : choices) keys += std::string(keys.empty() ? "" : "/") + c.label;
@@ -109,12 +113,12 @@ int TTerminalPrompt::MessageBox(const std::string& text, const std::string& capt
         std::optional<std::string> line = ReadLine("[" + keys + "] ", false);
         if (!line) {
             printer_.Line(std::string("-> ") + choices[1].label + " (end of input)");
-            return choices[1].answer;
+            return answered(choices[1].answer);
         }
         std::string typed = LowerAscii(TrimBlanks(*line));
         for (const auto& c : choices)
             if (!typed.empty() && (typed == c.label || typed == std::string(c.keys)))
-                return c.answer;
+                return answered(c.answer);
     }
 }
 

@@ -26,8 +26,14 @@ public:
     // when there is none (or it was used by a password question already).
     std::optional<std::string> StdinPassword();
 
+    // Whether a question gets the user's answer: asked on a terminal, or given by --yes or
+    // --no (else it gets the negative one for want of anybody to ask).
+    bool Answers() const { return mode_ != TAnswerMode::Ask || interactive_; }
+
     // Error boxes shown so far (texts as shown).
     const std::vector<std::string>& Errors() const { return errors_; }
+    // Captions of the questions answered with anything but their positive answer, so far.
+    const std::vector<std::string>& Declined() const { return declined_; }
 
 private:
     // Shows `prompt`, then reads one line from `in_` without its line end (unseen when
@@ -42,4 +48,5 @@ private:
     bool stdinPasswordRead_ = false;
     std::optional<std::string> stdinPassword_;
     std::vector<std::string> errors_;
+    std::vector<std::string> declined_;
 };

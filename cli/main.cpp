@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
         return exUsage;
     }
     if (args.help) {
-        std::fputs(UsageText().c_str(), stdout);
+        std::fputs((args.helpTopic.empty() ? UsageText() : CommandUsage(args.helpTopic)).c_str(),
+                   stdout);
         return exOk;
     }
     if (args.version) {

@@ -150,6 +150,9 @@ void TMailFolder::AddLocal(const std::string& folder, const std::string& localPa
         if (it->is_symlink(e2) && it->is_directory(e2)) continue;
         entries.push_back(it->path().string());
     }
+    if (ec)
+        ShowError("Cannot read the folder \"" + L + "\": " + ec.message() +
+                  ". What it holds was not stored, or not all of it.");
     std::sort(entries.begin(), entries.end());
     for (const auto& e : entries) AddLocal(T, e, false);
 }

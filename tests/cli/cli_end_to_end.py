@@ -7,6 +7,7 @@ Round trips over POP3, IMAP4, and both over TLS; bad input that must end with st
 failures that must end with status 1; the questions on a terminal.
 Prints one line per case and closes with "N passed, M failed"; exits 1 on a failure.
 """
+import ctypes
 import os
 import pty
 import random
@@ -14,6 +15,7 @@ import re
 import select
 import shutil
 import signal
+import smtplib
 import subprocess
 import sys
 import tempfile
@@ -78,15 +80,32 @@ class Home:
             if ca:
                 f.write("CaFile=%s\n" % S["CA_FILE"])
 
-    def run(self, *args, stdin_text=None, expect=None, timeout=120):
+    def run(self, *args, stdin_text=None, expect=None, timeout=120, preexec_fn=None):
         r = subprocess.run([CLI, "--home", self.dir] + list(args),
                            input=stdin_text if stdin_text is not None else None,
                            stdin=None if stdin_text is not None else subprocess.DEVNULL,
-                           capture_output=True, text=True, timeout=timeout)
+                           capture_output=True, text=True, timeout=timeout,
+                           preexec_fn=preexec_fn)
         if expect is not None and r.returncode != expect:
             raise AssertionError("%s -> status %d, expected %d\nstdout:\n%s\nstderr:\n%s" %
                                  (" ".join(args), r.returncode, expect, r.stdout, r.stderr))
         return r
+
+
+def bound_by_modes():
+    """For Home.run: under root the program would read any folder whatever its mode, so
+    it is started without the capabilities that override the modes (DAC_OVERRIDE,
+    DAC_READ_SEARCH)."""
+    if os.geteuid() != 0:
+        return None
+    libc = ctypes.CDLL(None, use_errno=True)
+
+    def drop():
+        for cap in (1, 2):
+            if libc.prctl(24, cap, 0, 0, 0) != 0:  # PR_CAPBSET_DROP
+                os.write(2, b"cannot drop the capabilities that override file modes\n")
+                os._exit(126)
+    return drop
 
 
 def check(cond, message):
@@ -108,9 +127,11 @@ def make_tree(top):
     folders = ["", "sub dir", "sub dir/deeper", "void"]
     for d in folders:
         os.makedirs(os.path.join(top, d), exist_ok=True)
-    for rel, data in files.items():
+    for i, (rel, data) in enumerate(files.items()):
         with open(os.path.join(top, rel), "wb") as f:
             f.write(data)
+        # Times of the past with a fraction: a fetched copy must carry them, not its own.
+        os.utime(os.path.join(top, rel), ns=(0, 1000000000123456789 + i * 86400 * 10**9))
     parts = sum(max(1, (len(d) + PART - 1) // PART) for d in files.values())
     return len(folders) + parts
 
@@ -184,7 +205,15 @@ def round_trip(root, kind):
     os.makedirs(back)
     r = home.run("get", "Box", "\\in\\tree", "--to", back, expect=0)
     same_tree(tree, os.path.join(back, "tree"))
+    for base, _, names in os.walk(tree):
+        for name in names:
+            rel = os.path.relpath(os.path.join(base, name), tree)
+            want = os.stat(os.path.join(tree, rel)).st_mtime_ns // 10**6 * 10**6
+            got = os.stat(os.path.join(back, "tree", rel)).st_mtime_ns
+            check(got == want, "%s fetched with time %d, stored %d" % (rel, got, want))
 
+    r = home.run("find", "Box", "no such name", expect=1)
+    check("Nothing in \"Box\" has a name holding \"no such name\"." in r.stderr, r.stderr)
     r = home.run("find", "Box", "NESTED", expect=0)
     check(re.search(r"nested\.txt\s+Box\\in\\tree\\sub dir\s+1 KB\s+TXT File", r.stdout),
           r.stdout)
@@ -194,7 +223,7 @@ def round_trip(root, kind):
     check(re.search(r"Size:\s+%s" % multi_kb, r.stdout) and "Location:  Box\\in\\tree" in r.stdout,
           r.stdout)
 
-    r = home.run("rm", "Box", "in/tree/small.txt", "in/tree/sub dir", expect=0)
+    r = home.run("--yes", "rm", "Box", "in/tree/small.txt", "in/tree/sub dir", expect=0)
     r = home.run("ls", "-R", "Box", "in", expect=0)
     check("small.txt" not in r.stdout and "sub dir" not in r.stdout and "multi.bin" in r.stdout,
           r.stdout)
@@ -271,6 +300,9 @@ def test_bad_input_ends_with_status_2(root):
         (["mkdir", "Box", "a:b"], "is not a usable path"),
         (["rm", "Box", "/"], "the root folder cannot be deleted"),
         (["frobnicate"], "unknown command"),
+        (["--frobnicate"], "unknown option --frobnicate"),
+        (["ls", "Box", "-lz"], "unknown option -z"),
+        (["help", "frobnicate"], "unknown command \"frobnicate\""),
         (["ls", "Box", "--to", "x"], "unknown option --to for ls"),
         (["--yes", "--no", "boxes"], "exclude each other"),
     ]
@@ -300,9 +332,10 @@ def test_replace_question_and_failed_copy(root):
     wait_mails(maildir, 1)
 
     open(f, "w").write("second version")
-    r = home.run("--no", "put", "Box", f, expect=0)
+    # Answered no, nothing is stored: the item is named as skipped and the status is 1.
+    r = home.run("--no", "put", "Box", f, expect=1)
     check("Confirm File Replace" in r.stderr and "-> no (--no)" in r.stderr, r.stderr)
-    check("Stored" not in r.stderr, r.stderr)
+    check("Stored" not in r.stderr and "Skipped \\f.txt" in r.stderr, r.stderr)
     r = home.run("--yes", "put", "Box", f, expect=0)
     check("Stored \\f.txt" in r.stderr, r.stderr)
     # The old mail was deleted before the new one was sent; wait for its delivery.
@@ -312,12 +345,155 @@ def test_replace_question_and_failed_copy(root):
     os.makedirs(out)
     home.run("get", "Box", "f.txt", "--to", out, expect=0)
     check(open(os.path.join(out, "f.txt")).read() == "second version", "not replaced")
+    r = home.run("--no", "get", "Box", "f.txt", "--to", out, expect=1)
+    check("Skipped \\f.txt" in r.stderr and "Nothing was fetched." in r.stderr, r.stderr)
+
+    # On a terminal: no for the stored file, the new one beside it is stored (status 0).
+    g = os.path.join(local, "g.txt")
+    open(g, "w").write("new")
+    t = Terminal(home, "put", "Box", f, g)
+    t.expect("Would you like to replace the existing file?")
+    t.expect("[yes/no] ")
+    t.send("n")
+    status, _ = t.finish()
+    check(status == 0, "status %d\n%s" % (status, t.seen))
+    check("Skipped \\f.txt" in t.seen and "Stored \\g.txt" in t.seen, t.seen)
+    check("Stored \\f.txt" not in t.seen, t.seen)
+    wait_mails(maildir, 2)
 
     # The copy out of the cache cannot be made (a folder holds the name): status 1.
     blocked = os.path.join(root, "blocked")
     os.makedirs(os.path.join(blocked, "f.txt"))
     r = home.run("--yes", "get", "Box", "f.txt", "--to", blocked, expect=1)
     check("Cannot copy \"\\f.txt\"" in r.stderr and "exists already" in r.stderr, r.stderr)
+
+
+def test_links_are_followed_at_every_depth_and_loops_refused(root):
+    home = Home(root, "home-links")
+    maildir = add_box(home, "Box", "pop3")
+    local = os.path.join(root, "links")
+    tree = os.path.join(local, "tree")
+    outside = os.path.join(local, "outside")
+    os.makedirs(os.path.join(tree, "inner"))
+    os.makedirs(outside)
+    open(os.path.join(tree, "inner", "a.txt"), "w").write("a")
+    open(os.path.join(outside, "o.txt"), "w").write("outside")
+    os.symlink(outside, os.path.join(tree, "lnk"))
+    os.symlink(os.path.join(outside, "o.txt"), os.path.join(tree, "flink"))
+    loop = os.path.join(tree, "inner", "loop")
+    os.symlink(tree, loop)
+    os.symlink(outside, os.path.join(local, "top-link"))
+
+    # The loop is refused by name (status 2), everything else is stored: the link to a
+    # folder inside the tree as the one named on the command line, as a folder.
+    r = home.run("put", "Box", tree, os.path.join(local, "top-link"))
+    check(r.returncode == 2, "status %d\n%s" % (r.returncode, r.stderr))
+    check("Cannot store \"%s\": it is a link to a folder that holds it (a loop)" % loop in r.stderr,
+          r.stderr)
+    for stored in ["\\tree\\inner\\a.txt", "\\tree\\flink", "\\tree\\lnk\\o.txt",
+                   "\\top-link\\o.txt"]:
+        check("Stored " + stored in r.stderr, "%s not stored:\n%s" % (stored, r.stderr))
+    wait_mails(maildir, 8)  # folders tree, inner, lnk, top-link and four files
+
+    back = os.path.join(root, "links-back")
+    os.makedirs(back)
+    home.run("get", "Box", "tree", "top-link", "--to", back, expect=0)
+    for rel, text in [("tree/inner/a.txt", "a"), ("tree/flink", "outside"),
+                      ("tree/lnk/o.txt", "outside"), ("top-link/o.txt", "outside")]:
+        p = os.path.join(back, rel)
+        check(not os.path.islink(p) and open(p).read() == text, "fetched %s wrong" % rel)
+    check(not os.path.lexists(os.path.join(back, "tree", "inner", "loop")), "loop fetched")
+
+
+def test_unreadable_folders_are_errors_by_name(root):
+    home = Home(root, "home-locked")
+    maildir = add_box(home, "Box", "pop3")
+    local = os.path.join(root, "locked")
+    top = os.path.join(local, "top")
+    outer = os.path.join(local, "outer")
+    nested = os.path.join(outer, "nested")
+    for d in (top, nested):
+        os.makedirs(d)
+        open(os.path.join(d, "x.txt"), "w").write("x")
+    open(os.path.join(outer, "ok.txt"), "w").write("ok")
+    os.chmod(top, 0)
+    os.chmod(nested, 0)
+    try:
+        # Named on the command line: refused before anything is sent.
+        r = home.run("put", "Box", top, outer, preexec_fn=bound_by_modes())
+        check(r.returncode == 2, "status %d\n%s" % (r.returncode, r.stderr))
+        check("cannot store \"%s\": the folder cannot be read: Permission denied" % top
+              in r.stderr, r.stderr)
+        check("Stored" not in r.stderr and mails(maildir) == 0, r.stderr)
+        # Inside a folder: named, the rest stored.
+        r = home.run("put", "Box", outer, preexec_fn=bound_by_modes())
+        check(r.returncode == 2, "status %d\n%s" % (r.returncode, r.stderr))
+        check("Cannot read the folder \"%s\": Permission denied" % nested in r.stderr, r.stderr)
+        check("Stored \\outer\\ok.txt" in r.stderr, r.stderr)
+    finally:
+        os.chmod(top, 0o755)
+        os.chmod(nested, 0o755)
+
+
+def test_rm_of_a_folder_with_content_asks(root):
+    home = Home(root, "home-rm")
+    maildir = add_box(home, "Box", "pop3")
+    local = os.path.join(root, "rm")
+    os.makedirs(os.path.join(local, "d", "e"))
+    open(os.path.join(local, "d", "a.txt"), "w").write("a")
+    open(os.path.join(local, "top.txt"), "w").write("top")
+    home.run("put", "Box", os.path.join(local, "d"), os.path.join(local, "top.txt"), expect=0)
+    wait_mails(maildir, 4)
+
+    # Nobody to ask and no --yes: refused as a whole, naming what the folder holds.
+    r = home.run("rm", "Box", "d", "top.txt", expect=2)
+    check("nothing was deleted: \\d holds 1 file and 1 folder; give --yes" in r.stderr,
+          r.stderr)
+    check(mails(maildir) == 4, "mails: %d" % mails(maildir))
+    # An empty folder needs no question.
+    home.run("rm", "Box", "d/e", expect=0)
+    check(mails(maildir) == 3, "mails: %d" % mails(maildir))
+    r = home.run("--no", "rm", "Box", "d", expect=1)
+    check("Skipped \\d" in r.stderr and "Nothing was deleted." in r.stderr, r.stderr)
+
+    # On a terminal, the window's question: no keeps the folder while the file still goes,
+    # yes deletes the folder with what it holds.
+    for answer, paths, left in [("n", ["d", "top.txt"], 2), ("y", ["d"], 0)]:
+        t = Terminal(home, "rm", "Box", *paths)
+        t.expect("\\d holds 1 file.")
+        t.expect("Are you sure to remove the selected items from you email?")
+        t.expect("[yes/no] ")
+        t.send(answer)
+        status, _ = t.finish()
+        check(status == 0, "answer %s: status %d\n%s" % (answer, status, t.seen))
+        check(("Skipped \\d" in t.seen) == (answer == "n"), t.seen)
+        check(mails(maildir) == left, "answer %s: mails %d" % (answer, mails(maildir)))
+    check(home.run("ls", "Box", expect=0).stdout == "", "left in the mailbox")
+
+
+def test_help_and_large_sizes(root):
+    home = Home(root, "home-help")
+    r = home.run("help", "put", expect=0)
+    check(r.stdout.startswith("Usage: tavrel-cli put BOX LOCAL... [--to PATH]\n"), r.stdout)
+    check(home.run("ls", "--help", expect=0).stdout == home.run("help", "ls", expect=0).stdout,
+          "ls --help differs from help ls")
+    r = home.run("--bogus", expect=2)
+    check("unknown option --bogus" in r.stderr and "no command" not in r.stderr, r.stderr)
+
+    # A stored file of 1 GiB, as its subject tells (sizes come from the subjects alone).
+    maildir = add_box(home, "Box", "pop3")
+    subject = "ExFile:\\big.bin<1/1>|Size:1073741824|Hash:0|Attri:32|Time:45000;45000"
+    with smtplib.SMTP(S["HOST"], int(S["SMTP_PORT"])) as smtp:
+        smtp.sendmail(S["ADDR1"], [S["ADDR1"]],
+                      "From: %s\r\nTo: %s\r\nSubject: %s\r\n\r\nbody\r\n" %
+                      (S["ADDR1"], S["ADDR1"], subject))
+    wait_mails(maildir, 1)
+    for args, pattern in [(["ls", "-l", "Box"], r"big\.bin\s+1,048,576 KB\s+BIN File"),
+                          (["find", "Box", "big"], r"big\.bin\s+Box\s+1,048,576 KB"),
+                          (["info", "Box", "big.bin"], r"Size:\s+1,048,576 KB"),
+                          (["info", "Box"], r"Size:\s+1,048,576 KB")]:
+        r = home.run(*args, expect=0)
+        check(re.search(pattern, r.stdout), "%s:\n%s" % (args, r.stdout))
 
 
 class Terminal:
@@ -385,6 +561,10 @@ def test_terminal_questions(root):
     status, out = t.finish()
     check(status == 0, "status %d\n%s" % (status, t.seen))
     check(S["PASS1"] not in t.seen, "the password was echoed")
+    # The password typed again is kept in Data.bin: the next run, with nobody to ask,
+    # logs in with it.
+    check("Saved the new password of mailbox \"Box\"" in t.seen, t.seen)
+    home.run("ls", "Box", expect=0)
 
     # Answer and password typed ahead, before either question shows: neither is lost.
     home.run("edit-box", "Box", "--password", "wrong", expect=0)
@@ -399,6 +579,7 @@ def test_terminal_questions(root):
                  expect=0)
     check("Enter Password: Please enter your password: (read from standard input)" in r.stderr,
           r.stderr)
+    home.run("ls", "Box", expect=0)
 
     # On a terminal the transfer shows a bar with the amount.
     f = os.path.join(root, "tty.bin")
