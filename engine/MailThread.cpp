@@ -168,6 +168,15 @@ void TMailThread::Execute() {
                 clearCache();
                 UploadPath = AffectedPath(CurrentOp);
                 Sent = {};
+                // An earlier store of the same path in this queue left its parts in the
+                // entry: they are replaced too.
+                Sync([this] {
+                    if (!MailboxAlive() || !CurrentOp.Replaced) return;
+                    int i = Mailbox->Files.IndexOf(UploadPath);
+                    if (i < 0 || !Mailbox->Files.Items(i).Parts) return;
+                    for (const auto& s : *Mailbox->Files.Items(i).Parts)
+                        if (!s.empty()) Sent.earlier.push_back(s);
+                });
                 Attempts([this] { return Upload(); });
                 AfterUpload();
                 break;

@@ -218,6 +218,7 @@ private:
         std::vector<std::string> subjects;     // their subjects
         std::vector<std::string> uncertain;    // sent, the connection ended before the reply
         std::vector<std::string> stale;        // sent for an earlier state of the file
+        std::vector<std::string> earlier;      // stored by an earlier store of the path
     } Sent;
     bool CleanedUp = false; // the failed upload's parts are gone from the server
     std::string StatusText_;

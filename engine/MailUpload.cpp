@@ -75,6 +75,7 @@ void TMailThread::AfterUpload() {
             if (CurrentOp.Replaced)
                 old.insert(old.end(), CurrentOp.Replaced->Subjects.begin(),
                            CurrentOp.Replaced->Subjects.end());
+            old.insert(old.end(), Sent.earlier.begin(), Sent.earlier.end());
             old.insert(old.end(), Sent.uncertain.begin(), Sent.uncertain.end());
             keep = Sent.subjects;
         } else {

@@ -104,6 +104,18 @@ void TMailFolder::AddLocal(const std::string& folder, const std::string& localPa
             replaced->Entry = Files.Items(old);
             replaced->Entry.State = fsNone;
             replaced->Subjects = Files.VersionSubjects(T);
+            // Stored again before the earlier store of it ran: what that one replaces is
+            // replaced by this one too (the earlier store's own mails are found by the worker).
+            for (int k = Ops.Count() - 1; k >= 0; --k) {
+                const TExOp op = Ops.Get(k);
+                if (op.Kind != opSend || !op.Replaced || !SameTextAscii(AffectedPath(op), T)) continue;
+                replaced->Entry = op.Replaced->Entry;
+                for (const auto& s : op.Replaced->Subjects)
+                    if (std::find(replaced->Subjects.begin(), replaced->Subjects.end(), s) ==
+                        replaced->Subjects.end())
+                        replaced->Subjects.push_back(s);
+                break;
+            }
         }
         TExFile rec;
         if (!ReadLocalFileInfo(rec, L)) {

@@ -145,6 +145,15 @@ TEST_F(ReliabilityTest, AReplaceStoresTheNewVersionFirstThenDeletesExactlyTheOld
         EXPECT_EQ(FetchFresh(box, "\\a.txt"), next);
         EXPECT_EQ(FetchFresh(box, "\\a.txt.bak"), "bak");
         EXPECT_EQ(CountMails(servers_->maildir1), 3); // the new version's 2 parts and .bak
+
+        // Stored twice more before the worker got to it: the last one is all that stays.
+        prompt_.answers = {id::Yes, id::Yes};
+        box.AddLocal("\\", MakeLocal("v2/a.txt", "second"), true);
+        box.AddLocal("\\", MakeLocal("v3/a.txt", "third"), true);
+        ASSERT_TRUE(RunUntilIdle());
+        ASSERT_TRUE(WaitForMails(servers_->maildir1, 2, 20000));
+        EXPECT_EQ(FetchFresh(box, "\\a.txt"), "third");
+        EXPECT_EQ(CountMails(servers_->maildir1), 2);
         folders_->DeleteFolder(folders_->IndexOf(&box));
     }
 }
