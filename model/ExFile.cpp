@@ -23,12 +23,15 @@ std::string_view VersionTail(std::string_view trimmed) {
     return slash == std::string_view::npos ? std::string_view() : trimmed.substr(slash);
 }
 
-std::string_view FirstPartTail(const TExFile& e, std::string& scratch) {
+std::string_view Trimmed(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+    return s;
+}
+
+std::string_view FirstPartTail(const TExFile& e) {
     for (const auto& p : *e.Parts)
-        if (!p.empty()) {
-            scratch = TrimSubject(p);
-            return VersionTail(scratch);
-        }
+        if (!p.empty()) return VersionTail(Trimmed(p));
     return {};
 }
 
@@ -132,13 +135,11 @@ bool TExFiles::AddSubject(const std::string& subject) {
     }
     TExFile& e = Items(i);
     if (e.IsFolder || !e.Parts) return false;
-    const std::string trimmed = TrimSubject(subject);
-    const std::string_view tail = VersionTail(trimmed);
+    const std::string_view tail = VersionTail(Trimmed(subject));
     const std::string key = LowerAscii(s.path);
     auto vit = versions_.find(key);
     if (vit == versions_.end()) {
-        std::string scratch;
-        std::string_view shown = FirstPartTail(e, scratch);
+        std::string_view shown = FirstPartTail(e);
         if (shown.empty() || shown == tail) {
             if (s.count != e.Parts->size()) return false;
             FillSlot(e, s, subject);
@@ -150,8 +151,7 @@ bool TExFiles::AddSubject(const std::string& subject) {
     std::vector<TExFile>& versions = vit->second;
     TExFile* version = nullptr;
     for (TExFile& v : versions) {
-        std::string scratch;
-        if (FirstPartTail(v, scratch) == tail) {
+        if (FirstPartTail(v) == tail) {
             version = &v;
             break;
         }
