@@ -243,7 +243,13 @@ private slots:
         QVERIFY(!box.Opened);
         QCOMPARE(w.MailsView()->item(0)->data(Qt::UserRole).toInt(), 0);
         QCOMPARE(w.FilesView()->RowCount(), 0);
-        QVERIFY(!prompt.shown.empty()); // the failure was told
+        QVERIFY(!prompt.shown.empty()); // the failure was told: the login questions, then
+        // one error box with the operation and its reason
+        QTRY_VERIFY_WITH_TIMEOUT(prompt.shown.back().text.rfind("This did not succeed:", 0) == 0,
+                                 kWaitMs);
+        QVERIFY(prompt.shown.back().text.find("Read the folder structure of Down: Socket Error # "
+                                              "10061") != std::string::npos);
+        QCOMPARE(prompt.shown.back().flags, unsigned(mb::OK | mb::IconStop));
         w.IdleUpdate();
         QCOMPARE(w.PanelText(3), QString("Current Mail: Open a mail box first"));
     }
