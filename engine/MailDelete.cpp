@@ -106,9 +106,20 @@ bool TMailThread::DeleteWhere(
         }
     }
     // Flagged mails are removed for good, so they do not come back at the next refresh.
-    if (UseImap && std::find(deleted.begin(), deleted.end(), true) != deleted.end() &&
-        !Imap4.ExpungeMailbox())
-        deleted.assign(deleted.size(), false);
+    const bool any = std::find(deleted.begin(), deleted.end(), true) != deleted.end();
+    if (UseImap && any && !Imap4.ExpungeMailbox()) deleted.assign(deleted.size(), false);
+    // POP3 removes marked mails only when the server takes QUIT: until its answer came,
+    // nothing is deleted.
+    if (!UseImap && any && !stopped) {
+        try {
+            Pop3.Disconnect();
+        } catch (const TStopped&) {
+            throw;
+        } catch (const std::exception& e) {
+            LastError = e.what();
+            deleted.assign(deleted.size(), false);
+        }
+    }
     for (size_t k = 0; k < matches.size(); ++k)
         for (size_t i : matches[k].patterns) ok[i] = ok[i] && deleted[k];
     Position = n;
