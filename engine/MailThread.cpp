@@ -168,15 +168,6 @@ void TMailThread::Execute() {
                 clearCache();
                 UploadPath = AffectedPath(CurrentOp);
                 Sent = {};
-                // An earlier store of the same path in this queue left its parts in the
-                // entry: they are replaced too.
-                Sync([this] {
-                    if (!MailboxAlive() || !CurrentOp.Replaced) return;
-                    int i = Mailbox->Files.IndexOf(UploadPath);
-                    if (i < 0 || !Mailbox->Files.Items(i).Parts) return;
-                    for (const auto& s : *Mailbox->Files.Items(i).Parts)
-                        if (!s.empty()) Sent.earlier.push_back(s);
-                });
                 Attempts([this] { return Upload(); });
                 AfterUpload();
                 break;
@@ -263,7 +254,10 @@ void TMailThread::FinishOp() {
     };
     switch (CurrentOp.Kind) {
     case opSend:
-        if (!Success) FinishFailedUpload(m);
+        if (Success)
+            FinishStoredUpload(m);
+        else
+            FinishFailedUpload(m);
         reset(UploadPath.empty() ? AffectedPath(CurrentOp) : UploadPath);
         m.UpdateOpStates();
         break;

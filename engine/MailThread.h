@@ -149,6 +149,9 @@ private:
     // Window thread: a failed upload puts the replaced entry back, or drops the entry of a
     // new file of which nothing stayed on the server.
     void FinishFailedUpload(TMailFolder& m);
+    // Window thread: stores of the same path queued after this one replace what this one
+    // stored (it is the stored version now).
+    void FinishStoredUpload(TMailFolder& m);
     // False (and Refused) when a part of partBytes would exceed the SIZE the server named.
     bool FitsSizeLimit(uint64_t partBytes, uint32_t part);
     bool RefreshStructure();
@@ -218,7 +221,6 @@ private:
         std::vector<std::string> subjects;     // their subjects
         std::vector<std::string> uncertain;    // sent, the connection ended before the reply
         std::vector<std::string> stale;        // sent for an earlier state of the file
-        std::vector<std::string> earlier;      // stored by an earlier store of the path
     } Sent;
     bool CleanedUp = false; // the failed upload's parts are gone from the server
     std::string StatusText_;

@@ -43,15 +43,25 @@ void TMailThread::AddPart(const std::string& subject, uint32_t count) {
         // shown as incomplete, never as a whole.
         e.Parts = UploadParts;
         if (e.Parts->size() < count) e.Parts->resize(count);
+        // The entry describes what is stored (the file may have changed since it was put in).
+        const TStoredSubject s = ParseStoredSubject(UploadParts.back());
+        if (s.kind == TStoredSubject::FilePart) {
+            e.Size = s.size;
+            e.Hash = static_cast<uint32_t>(s.hash);
+            e.Attributes = s.attributes;
+            e.Created = s.created;
+            e.Modified = s.modified;
+        }
     });
 }
 
 void TMailThread::AfterUpload() {
+    CleanedUp = false;
     if (Terminated()) return; // what was sent stays as an incomplete version, never shown whole
     const std::string& name = CurrentOp.Name;
     const std::string reason = LastError; // the upload's own error is the one reported
     auto quietly = [this](const std::function<bool()>& step) {
-        for (int a = 1; a <= 3 && !Terminated(); ++a) {
+        for (int a = 1; a <= 3 && !Terminated() && !Cancelled; ++a) {
             try {
                 if (step()) return true;
             } catch (const TStopped&) {
@@ -62,7 +72,6 @@ void TMailThread::AfterUpload() {
         }
         return false;
     };
-    CleanedUp = false;
     if (!name.empty() && name.back() == '\\') {
         // A folder's own mail only: what is stored below it stays.
         if (!Success) CleanedUp = quietly([this] { return DeleteMails(UploadPath, true); });
@@ -75,7 +84,6 @@ void TMailThread::AfterUpload() {
             if (CurrentOp.Replaced)
                 old.insert(old.end(), CurrentOp.Replaced->Subjects.begin(),
                            CurrentOp.Replaced->Subjects.end());
-            old.insert(old.end(), Sent.earlier.begin(), Sent.earlier.end());
             old.insert(old.end(), Sent.uncertain.begin(), Sent.uncertain.end());
             keep = Sent.subjects;
         } else {
@@ -89,6 +97,25 @@ void TMailThread::AfterUpload() {
     LastError = reason;
 }
 
+void TMailThread::FinishStoredUpload(TMailFolder& m) {
+    const std::string& name = CurrentOp.Name;
+    if (name.empty() || name[0] != '/' || Sent.subjects.empty()) return;
+    int i = m.Files.IndexOf(UploadPath);
+    if (i < 0) return;
+    auto stored = std::make_shared<TReplacedFile>();
+    stored->Entry = m.Files.Items(i);
+    stored->Entry.State = fsNone;
+    stored->Subjects = Sent.subjects;
+    for (int k = 0; k < m.Ops.Count(); ++k) {
+        TExOp op = m.Ops.Get(k);
+        if (!SameTextAscii(AffectedPath(op), UploadPath)) continue;
+        if (op.Kind == opDelete) break; // it goes before the later store runs
+        if (op.Kind != opSend) continue;
+        op.Replaced = stored;
+        m.Ops.Set(k, std::move(op));
+    }
+}
+
 void TMailThread::FinishFailedUpload(TMailFolder& m) {
     const std::string& path = UploadPath;
     int i = m.Files.IndexOf(path);
@@ -98,7 +125,9 @@ void TMailThread::FinishFailedUpload(TMailFolder& m) {
         if (op.Kind == opSend && SameTextAscii(AffectedPath(op), path)) return; // stored again later
     }
     if (CurrentOp.Replaced) {
+        const bool drop = m.Files.Items(i).DropWhenDeleted; // a delete queued meanwhile
         m.Files.Put(i, CurrentOp.Replaced->Entry);
+        m.Files.Items(i).DropWhenDeleted = drop;
         if (!LastError.empty() && LastError.back() != '\n') LastError += "\r\n";
         LastError += "The stored version of " + path + " was kept.";
     } else if (CleanedUp) {
@@ -157,12 +186,14 @@ bool TMailThread::UploadEntry() {
 bool TMailThread::SendMail(const std::string& sending) {
     SetStatus(sending);
     const bool reused = SessionMails > 1;
-    auto send = [this] {
+    // fresh: a session of its own; a kept one may refuse for its age (a provider's limit of
+    // mails a connection), which a new session does not.
+    auto send = [this](bool fresh) {
         try {
             Smtp.SendMessage(Message);
         } catch (const EIdSMTPReplyError& e) {
             // 5xx: the server will not take this mail, however often it is sent.
-            if (e.NumericCode >= 500 && e.NumericCode <= 599) {
+            if (fresh && e.NumericCode >= 500 && e.NumericCode <= 599) {
                 Refused = true;
                 LastError = e.what();
             }
@@ -170,7 +201,7 @@ bool TMailThread::SendMail(const std::string& sending) {
         }
     };
     try {
-        send();
+        send(!reused);
         return true;
     } catch (const EIdException&) {
         if (Refused || !reused || Smtp.DataSent()) throw;
@@ -178,7 +209,7 @@ bool TMailThread::SendMail(const std::string& sending) {
     DisconnectQuietly(Smtp);
     if (!ConnectSmtp()) return false;
     SetStatus(sending);
-    send();
+    send(true);
     return true;
 }
 

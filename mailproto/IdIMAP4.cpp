@@ -864,6 +864,11 @@ void TIdIMAP4::FetchSubjects(const std::vector<int>& numbers, TIdMessage& messag
           if (Fetch(numbers[k], message, false)) {
             r.State = TIdSubjectResult::srRead;
             r.Subject = message.Subject;
+          } else if (FLastResult.Code != "OK") {
+            // Refused: the header is unknown, not empty.
+            r.State = TIdSubjectResult::srError;
+            r.Error = "The server refused the header of message " + std::to_string(numbers[k]) +
+                      ": " + FLastResult.Code + " " + FLastResult.Text;
           }
         } catch (const EIdMessageException& e) {
           r.State = TIdSubjectResult::srError;

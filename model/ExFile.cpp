@@ -5,6 +5,7 @@
 #include "TextUtil.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 bool IsIncompleteFile(const TExFile& e) {
     if (e.IsFolder || !e.Parts) return false;
@@ -29,8 +30,13 @@ std::string_view Trimmed(std::string_view s) {
     return s;
 }
 
+// Any filled slot serves; a listing newest first fills the last slots first, so both ends
+// are looked at before the rest.
 std::string_view FirstPartTail(const TExFile& e) {
-    for (const auto& p : *e.Parts)
+    const auto& parts = *e.Parts;
+    if (parts.empty()) return {};
+    if (!parts.back().empty()) return VersionTail(Trimmed(parts.back()));
+    for (const auto& p : parts)
         if (!p.empty()) return VersionTail(Trimmed(p));
     return {};
 }
@@ -146,52 +152,59 @@ bool TExFiles::AddSubject(const std::string& subject) {
             return true;
         }
         // A second version of the path: from now on every version is kept.
-        vit = versions_.emplace(key, std::vector<TExFile>{e}).first;
+        TVersion first{e, 0};
+        for (const auto& p : *e.Parts) first.filled += !p.empty();
+        vit = versions_.emplace(key, TVersionSet{{std::move(first)}, 0}).first;
     }
-    std::vector<TExFile>& versions = vit->second;
-    TExFile* version = nullptr;
-    for (TExFile& v : versions) {
-        if (FirstPartTail(v) == tail) {
-            version = &v;
+    TVersionSet& set = vit->second;
+    size_t vi = set.list.size();
+    for (size_t k = 0; k < set.list.size(); ++k)
+        if (FirstPartTail(set.list[k].file) == tail) {
+            vi = k;
             break;
         }
+    if (vi == set.list.size()) {
+        set.list.push_back({FileRecordOf(s, subject), 1});
+    } else {
+        std::string& slot = (*set.list[vi].file.Parts)[s.part - 1];
+        if (!slot.empty()) return true; // a newer mail of this part came first
+        slot = subject;
+        ++set.list[vi].filled;
     }
-    if (version)
-        FillSlot(*version, s, subject);
-    else
-        versions.push_back(FileRecordOf(s, subject));
-    ShowBestVersion(static_cast<size_t>(i), versions);
+    // The newest complete version, else the newest.
+    size_t best = 0;
+    for (size_t k = 0; k < set.list.size(); ++k)
+        if (set.list[k].filled == set.list[k].file.Parts->size()) {
+            best = k;
+            break;
+        }
+    if (best != set.shown) {
+        const uint8_t state = e.State;
+        const bool drop = e.DropWhenDeleted;
+        e = set.list[best].file; // same path: the index stays valid
+        e.State = state;
+        e.DropWhenDeleted = drop;
+        set.shown = best;
+    } else if (vi == best) {
+        (*e.Parts)[s.part - 1] = subject;
+    }
     return true;
-}
-
-void TExFiles::ShowBestVersion(size_t index, std::vector<TExFile>& versions) {
-    const TExFile* best = &versions.front();
-    for (const TExFile& v : versions)
-        if (!IsIncompleteFile(v)) {
-            best = &v;
-            break;
-        }
-    TExFile& e = *items_[index];
-    const uint8_t state = e.State;
-    const bool drop = e.DropWhenDeleted;
-    e = *best; // same path: the index stays valid
-    e.State = state;
-    e.DropWhenDeleted = drop;
 }
 
 std::vector<std::string> TExFiles::VersionSubjects(const std::string& path) const {
     std::vector<std::string> out;
     int i = IndexOf(path);
     if (i < 0 || Items(i).IsFolder) return out;
+    std::unordered_set<std::string> seen;
     auto add = [&](const TExFile& e) {
         if (!e.Parts) return;
         for (const auto& p : *e.Parts)
-            if (!p.empty() && std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
+            if (!p.empty() && seen.insert(p).second) out.push_back(p);
     };
     add(Items(i));
     auto vit = versions_.find(LowerAscii(path));
     if (vit != versions_.end())
-        for (const TExFile& v : vit->second) add(v);
+        for (const TVersion& v : vit->second.list) add(v.file);
     return out;
 }
 

@@ -70,9 +70,17 @@ private:
 
     std::vector<std::unique_ptr<TExFile>> items_;
     std::unordered_map<std::string, size_t> index_; // folded path -> first index
-    // Paths with more than one version in the listing: every version, first seen first.
-    // The entry in items_ is a copy of the shown one (with its own State and flags).
-    std::unordered_map<std::string, std::vector<TExFile>> versions_;
-    void ShowBestVersion(size_t index, std::vector<TExFile>& versions);
+    // Paths with more than one version in the listing: every version, first seen first,
+    // with its count of filled slots. The entry in items_ is a copy of the shown one (with
+    // its own State and flags).
+    struct TVersion {
+        TExFile file;
+        size_t filled = 0;
+    };
+    struct TVersionSet {
+        std::vector<TVersion> list;
+        size_t shown = 0;
+    };
+    std::unordered_map<std::string, TVersionSet> versions_;
     std::string systemRoot_ = "/";
 };

@@ -43,6 +43,7 @@ class TExOpList {
 public:
     void Add(uint8_t kind, const std::string& path, int32_t ticket, const std::string& name);
     void Add(TExOp op);
+    void Set(int index, TExOp op) { items_.at(static_cast<size_t>(index)) = std::move(op); }
     int Count() const { return static_cast<int>(items_.size()); }
     TExOp Get(int index) const { return items_.at(static_cast<size_t>(index)); }
     void Delete(int index);

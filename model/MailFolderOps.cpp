@@ -92,28 +92,38 @@ void TMailFolder::AddLocal(const std::string& folder, const std::string& localPa
         std::shared_ptr<TReplacedFile> replaced;
         if (old >= 0) {
             // An incomplete file (an interrupted upload) holds nothing worth keeping.
-            if (confirm && !IsIncompleteFile(Files.Items(old)) &&
+            const TExFile& existing = Files.Items(old);
+            const bool incomplete = existing.State == fsNone && IsIncompleteFile(existing);
+            if (confirm && !incomplete &&
                 Prompt().MessageBox("This folder already contains a file named '" + name + "'." +
                                         CRLF + CRLF +
                                         "Would you like to replace the existing file?",
                                     "Confirm File Replace", mb::YesNo | mb::IconQuestion) != id::Yes)
                 return;
             // The stored version stays until the new one is stored; then exactly its mails
-            // are deleted (by the worker, after the upload).
-            replaced = std::make_shared<TReplacedFile>();
-            replaced->Entry = Files.Items(old);
-            replaced->Entry.State = fsNone;
-            replaced->Subjects = Files.VersionSubjects(T);
-            // Stored again before the earlier store of it ran: what that one replaces is
-            // replaced by this one too (the earlier store's own mails are found by the worker).
-            for (int k = Ops.Count() - 1; k >= 0; --k) {
+            // are deleted (by the worker, after the upload). A version whose delete is
+            // queued is gone by then: nothing to keep.
+            if (Files.Items(old).State != fsDeleting) {
+                replaced = std::make_shared<TReplacedFile>();
+                replaced->Entry = Files.Items(old);
+                replaced->Entry.State = fsNone;
+                replaced->Subjects = Files.VersionSubjects(T);
+            }
+            // Stored again before the earlier store of it ran: this one replaces what that
+            // one replaces (the worker puts the earlier store's own parts in once it is done).
+            for (int k = Ops.Count() - 1; k >= 0 && replaced; --k) {
                 const TExOp op = Ops.Get(k);
-                if (op.Kind != opSend || !op.Replaced || !SameTextAscii(AffectedPath(op), T)) continue;
-                replaced->Entry = op.Replaced->Entry;
-                for (const auto& s : op.Replaced->Subjects)
-                    if (std::find(replaced->Subjects.begin(), replaced->Subjects.end(), s) ==
-                        replaced->Subjects.end())
-                        replaced->Subjects.push_back(s);
+                if (!SameTextAscii(AffectedPath(op), T)) continue;
+                if (op.Kind == opDelete) {
+                    replaced.reset(); // deleted before this store runs
+                } else if (op.Kind == opSend) {
+                    if (op.Replaced)
+                        replaced = std::make_shared<TReplacedFile>(*op.Replaced);
+                    else
+                        replaced.reset(); // the earlier store is of a new file
+                } else {
+                    continue;
+                }
                 break;
             }
         }

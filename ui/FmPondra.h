@@ -34,6 +34,7 @@ class TQtPrompt;
 // The main window: the mailbox list, the file list of the open folder, the search results,
 // the commands with their enabled states, the status bar, the tray icon, the layout kept in
 // Tavrel.ini, and the owner of the mailbox collection and its worker.
+class QMessageBox;
 class TFmPondra : public QMainWindow {
     Q_OBJECT
 public:
@@ -59,11 +60,12 @@ public:
     void OnProgress(TMailFolder* box, int32_t position, int32_t maximum);
     void OnOperationDone(TMailFolder* box);
     // A failed operation with a reason the user has not seen yet: told in one error box
-    // for all failures that end close together.
+    // (objectName "msgFailures") that lists every failure until it is closed. The box is
+    // not modal: a question open would hold the worker, and the queue goes on.
     void OnOperationFailed(TMailFolder* box, const TExOp& op);
     void ShowFailures();
     QStringList failures_;
-    bool failuresScheduled_ = false;
+    QMessageBox* failureBox_ = nullptr;
     void RefreshOpsView();
     void RefreshMailboxList();
     int PendingCount() const;

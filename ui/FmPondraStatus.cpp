@@ -12,10 +12,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -131,22 +131,25 @@ void TFmPondra::OnOperationFailed(TMailFolder* box, const TExOp& op) {
     if (folders_->OperationCancelled || folders_->OperationError.empty()) return;
     failures_ << Q(OperationText(op, box ? box->Alias : std::string()) + ": " +
                    folders_->OperationError);
-    if (failuresScheduled_) return;
-    failuresScheduled_ = true;
-    // Shown from the window's own loop, not inside the worker's call.
-    QTimer::singleShot(0, this, [this] { ShowFailures(); });
+    ShowFailures();
 }
 
 void TFmPondra::ShowFailures() {
-    failuresScheduled_ = false;
     if (failures_.isEmpty()) return;
+    if (!failureBox_) {
+        failureBox_ = new QMessageBox(QMessageBox::Critical, "Tavrel", QString(), QMessageBox::Ok, this);
+        failureBox_->setObjectName("msgFailures");
+        failureBox_->setWindowModality(Qt::NonModal);
+        connect(failureBox_, &QMessageBox::finished, this, [this] { failures_.clear(); });
+    }
     constexpr int kShown = 8;
     QStringList lines = failures_.mid(0, kShown);
     if (failures_.size() > kShown)
         lines << QString("... and %1 more.").arg(failures_.size() - kShown);
-    failures_.clear();
-    const QString head = lines.size() == 1 ? "This did not succeed:" : "These did not succeed:";
-    Prompt().MessageBox(S(head + "\n\n" + lines.join("\n\n")), "", mb::OK | mb::IconStop);
+    const QString head = failures_.size() == 1 ? "This did not succeed:" : "These did not succeed:";
+    failureBox_->setText(head + "\n\n" + lines.join("\n\n"));
+    failureBox_->show();
+    failureBox_->raise();
 }
 
 void TFmPondra::RefreshOpsView() {

@@ -244,12 +244,15 @@ private slots:
         QCOMPARE(w.MailsView()->item(0)->data(Qt::UserRole).toInt(), 0);
         QCOMPARE(w.FilesView()->RowCount(), 0);
         QVERIFY(!prompt.shown.empty()); // the failure was told: the login questions, then
-        // one error box with the operation and its reason
-        QTRY_VERIFY_WITH_TIMEOUT(prompt.shown.back().text.rfind("This did not succeed:", 0) == 0,
-                                 kWaitMs);
-        QVERIFY(prompt.shown.back().text.find("Read the folder structure of Down: Socket Error # "
-                                              "10061") != std::string::npos);
-        QCOMPARE(prompt.shown.back().flags, unsigned(mb::OK | mb::IconStop));
+        // one error box, not modal, with the operation and its reason
+        auto* failures = w.findChild<QMessageBox*>("msgFailures");
+        QVERIFY(failures);
+        QTRY_VERIFY_WITH_TIMEOUT(failures->isVisible(), kWaitMs);
+        QVERIFY(!failures->isModal());
+        QVERIFY(failures->text().startsWith("This did not succeed:"));
+        QVERIFY(failures->text().contains("Read the folder structure of Down: Socket Error # 10061"));
+        QCOMPARE(failures->icon(), QMessageBox::Critical);
+        failures->close();
         w.IdleUpdate();
         QCOMPARE(w.PanelText(3), QString("Current Mail: Open a mail box first"));
     }
