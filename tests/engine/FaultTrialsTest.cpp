@@ -3,7 +3,11 @@
 // the rule it must keep.
 //
 // TAVREL_FAULT_TRIALS=N sets the trials per operation and route (a few by default);
-// bench/fault_trials.sh runs the long table of FaultTrialTable with it.
+// bench/fault_trials.sh runs the long table of FaultTrialTable with it. Trial i uses seed
+// TAVREL_FAULT_SEED + i (1000 by default), so one trial is run again alone by
+//     TAVREL_FAULT_SEED=<its seed - 1> TAVREL_FAULT_TRIALS=1 TAVREL_FAULT_VERBOSE=1
+//         engine_fault_trials --gtest_also_run_disabled_tests --gtest_filter='*<op>_over_<protocol>'
+// TAVREL_FAULT_VERBOSE=1 prints every trial, and the traffic of the fault-free run.
 #include "TrialSeries.h"
 #include "TrialTable.h"
 
@@ -12,6 +16,8 @@
 
 namespace {
 constexpr uint32_t kSeed = 1000;
+
+bool Verbose() { return std::getenv("TAVREL_FAULT_VERBOSE") != nullptr; }
 
 uint32_t EnvNumber(const char* name, uint32_t fallback) {
     const char* v = std::getenv(name);
@@ -38,12 +44,15 @@ class FaultTrials : public EngineTest, public ::testing::WithParamInterface<TCas
 
 TEST_P(FaultTrials, StoredFilesOutliveOneBrokenConnection) {
     TTrialSeries series(*this, GetParam().op, GetParam().route);
-    const TTrialResult clean = series.Calibrate(kSeed);
+    const TTrialResult clean = series.Calibrate();
     EXPECT_TRUE(clean.Holds()) << clean.Describe();
     ASSERT_TRUE(series.Applies()) << "the operation made no connection on this route";
+    if (Verbose()) std::cerr << "fault-free run: " << series.DescribeTraffic() << "\n";
     const uint32_t n = EnvNumber("TAVREL_FAULT_TRIALS", 3);
+    const uint32_t base = EnvNumber("TAVREL_FAULT_SEED", kSeed);
     for (uint32_t i = 1; i <= n; ++i) {
-        const TTrialResult r = series.Trial(kSeed + i);
+        const TTrialResult r = series.Trial(base + i);
+        if (Verbose()) std::cerr << r.Describe() << "\n";
         EXPECT_TRUE(r.Holds()) << r.Describe();
     }
 }
@@ -75,15 +84,46 @@ TEST_F(FaultTrialTable, EveryOperationOverEveryRoute) {
     for (TO op : {TO::Upload, TO::Replace, TO::DownloadFile, TO::DownloadFolder, TO::Refresh, TO::Delete}) {
         for (TR route : {TR::Pop3, TR::Imap4, TR::Smtp}) {
             TTrialSeries series(*this, op, route);
-            const TTrialResult clean = series.Calibrate(base);
+            const TTrialResult clean = series.Calibrate();
             if (!series.Applies()) {
                 table.NotApplicable(op, route);
                 continue;
             }
             if (!clean.Holds()) std::cerr << "the fault-free run did not hold: " << clean.Describe() << "\n";
-            for (uint32_t i = 1; i <= n; ++i) table.Add(series.Trial(base + i));
+            if (Verbose()) std::cerr << "fault-free run: " << series.DescribeTraffic() << "\n";
+            for (uint32_t i = 1; i <= n; ++i) {
+                const TTrialResult r = series.Trial(base + i);
+                if (Verbose()) std::cerr << r.Describe() << "\n";
+                table.Add(r);
+            }
             std::cerr << OpName(op) << " over " << RouteName(route) << ": " << n << " trials done\n";
         }
     }
     std::cout << "\n" << table.Print() << std::flush;
+}
+
+// The server refuses the mailbox's own address for good (5xx at RCPT: a recipient outside
+// its domain). Trying again cannot change that: the upload ends after its one attempt, says
+// the server's reason, and leaves nothing on the server. Disabled: the current code tries
+// five times; enable once that is mended.
+TEST_F(EngineTest, DISABLED_APermanentSmtpRefusalEndsTheUploadAtOnce) {
+    TFaultRelay relay(1);
+    const uint16_t smtp = relay.AddRoute(servers_->host, static_cast<uint16_t>(servers_->smtpPort));
+    TMailFolder& box = AddBox("Work");
+    box.Address = "user1@elsewhere.example"; // logs in as user1, mails to an outside address
+    box.SmtpPort = smtp;
+    bool ok = true;
+    std::string reason;
+    folders_->OnOperationFinished = [&](TMailFolder*, const TExOp&, bool success) {
+        ok = success;
+        reason = folders_->OperationError;
+    };
+    box.AddLocal("\\", MakeLocal("f.bin", Random(100, 3)), true);
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_FALSE(ok);
+    EXPECT_NE(reason.find("Relay access denied"), std::string::npos) << reason;
+    EXPECT_EQ(relay.Connections(0), 1);
+    EXPECT_TRUE(WaitForDeliveries(*servers_, 30000));
+    EXPECT_EQ(CountMails(servers_->maildir1), 0);
+    folders_->OnOperationFinished = nullptr;
 }
