@@ -48,7 +48,7 @@ TEST_P(FaultTrials, StoredFilesOutliveOneBrokenConnection) {
     EXPECT_TRUE(clean.Holds()) << clean.Describe();
     ASSERT_TRUE(series.Applies()) << "the operation made no connection on this route";
     if (Verbose()) std::cerr << "fault-free run: " << series.DescribeTraffic() << "\n";
-    const uint32_t n = EnvNumber("TAVREL_FAULT_TRIALS", 3);
+    const uint32_t n = EnvNumber("TAVREL_FAULT_TRIALS", 5);
     const uint32_t base = EnvNumber("TAVREL_FAULT_SEED", kSeed);
     for (uint32_t i = 1; i <= n; ++i) {
         const TTrialResult r = series.Trial(base + i);
@@ -59,16 +59,21 @@ TEST_P(FaultTrials, StoredFilesOutliveOneBrokenConnection) {
 
 using TR = TTrialRoute;
 using TO = TTrialOp;
-INSTANTIATE_TEST_SUITE_P(Holding, FaultTrials,
+// These seeds hold on the current code. The long run (bench/fault_trials.sh) finds faults in
+// more of these operations than its few trials hit.
+INSTANTIATE_TEST_SUITE_P(PassingToday, FaultTrials,
                          ::testing::Values(TCase{TO::DownloadFile, TR::Pop3}, TCase{TO::DownloadFile, TR::Imap4},
                                            TCase{TO::DownloadFolder, TR::Pop3},
                                            TCase{TO::DownloadFolder, TR::Imap4},
+                                           TCase{TO::Replace, TR::Pop3}, TCase{TO::Replace, TR::Imap4},
                                            TCase{TO::Delete, TR::Pop3}, TCase{TO::Delete, TR::Imap4}),
                          CaseName);
-// These fail on the current code, through faults that are being mended.
-INSTANTIATE_TEST_SUITE_P(DISABLED_KnownFaults, FaultTrials,
+// These fail on the current code, through faults that are being mended: a refresh whose
+// connection breaks reports success with a partial tree; a retried upload leaves the parts
+// of its failed attempt; a replace deletes the old version before the new one is stored.
+// Enable them once the mends are in.
+INSTANTIATE_TEST_SUITE_P(DISABLED_FailingToday, FaultTrials,
                          ::testing::Values(TCase{TO::Upload, TR::Smtp}, TCase{TO::Replace, TR::Smtp},
-                                           TCase{TO::Replace, TR::Pop3}, TCase{TO::Replace, TR::Imap4},
                                            TCase{TO::Refresh, TR::Pop3}, TCase{TO::Refresh, TR::Imap4}),
                          CaseName);
 
@@ -126,4 +131,33 @@ TEST_F(EngineTest, DISABLED_APermanentSmtpRefusalEndsTheUploadAtOnce) {
     EXPECT_TRUE(WaitForDeliveries(*servers_, 30000));
     EXPECT_EQ(CountMails(servers_->maildir1), 0);
     folders_->OnOperationFinished = nullptr;
+}
+
+// A POP3 session makes its deletions final only when the server takes its QUIT. A delete
+// whose QUIT never reaches the server, or reaches it garbled, has deleted nothing: it must
+// not be reported as done with the mails still there. Disabled: the current code reports
+// such a delete as done; enable once that is mended.
+TEST_F(EngineTest, DISABLED_APop3DeleteIsDoneOnlyWhenItsQuitIsTaken) {
+    TFaultTrial trial(*this, TTrialOp::Delete, TTrialRoute::Pop3);
+    ASSERT_TRUE(trial.Run(1, TFaultPlan{}, false).Holds());
+    ASSERT_EQ(trial.Traffic().size(), 1u);
+    const uint64_t sent = trial.Traffic()[0].toServer; // the session ends with "QUIT\r\n"
+    ASSERT_GT(sent, 6u);
+    const struct {
+        const char* name;
+        TFaultKind kind;
+        uint64_t after;
+    } cases[] = {
+        {"closed where the QUIT starts", TFaultKind::Close, sent - 6},
+        {"garbage inside the QUIT", TFaultKind::Garbage, sent - 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TTrialResult r = trial.Run(2, {.route = static_cast<int>(TTrialRoute::Pop3), .connection = 1,
+                                             .direction = TFaultDirection::ToServer, .afterBytes = c.after,
+                                             .kind = c.kind, .garbageBytes = 7},
+                                         false);
+        EXPECT_TRUE(r.fired);
+        EXPECT_TRUE(r.Holds()) << r.Describe();
+    }
 }

@@ -73,8 +73,8 @@ struct TTrialResult {
         std::string s = std::string(OpName(op)) + " / " + RouteName(route) + " / seed " +
                         std::to_string(seed) + " / " + plan.Describe() +
                         (fired ? "" : " (did not happen)") +
-                        (cancelLogin ? " / login question: Cancel" : "") + " -> " +
-                        OutcomeName(outcome);
+                        (cancelLogin ? " / login question: Cancel" : "") + " -> reported " +
+                        (reportedSuccess ? "success" : "failure") + ", " + OutcomeName(outcome);
         if (extraMails > 0) s += ", " + std::to_string(extraMails) + " extra part mails";
         if (!reason.empty()) s += "; reason: " + reason;
         if (failedAttempts > 0) s += "; failed attempts: " + std::to_string(failedAttempts);

@@ -40,7 +40,8 @@ std::string TTrialVerdict::LostFiles(const TTrialSeen& seen) const {
         const bool fetched = f != seen.fetched.end();
         bool kept = fetched && f->second == bytes;
         if (path == target_ && op_ == TTrialOp::Replace) kept = kept || (fetched && f->second == newBytes_);
-        if (path == target_ && op_ == TTrialOp::Delete) kept = kept || !seen.listed.count(path);
+        // A delete reported as done that left some of the file is a wrong success, not a loss.
+        if (path == target_ && op_ == TTrialOp::Delete) kept = kept || seen.success || !seen.listed.count(path);
         if (kept) continue;
         out += (out.empty() ? "lost " : ", ") + path;
         if (!seen.listed.count(path))

@@ -4,7 +4,8 @@
 // faults) and the table shown after the operation lists them, OR it reported failure with a
 // reason and every file stored before can still be fetched with its old bytes. A file the
 // operation was asked to change may, after a failure, be found as before or as asked: the
-// replaced file with its old or its new bytes, the deleted file with its old bytes or gone.
+// replaced file with its old or its new bytes, the deleted file with its old bytes or gone
+// (a delete reported as done must leave nothing of it).
 // Part mails beyond what the files found on the server need are counted apart.
 #include "TrialTypes.h"
 

@@ -122,13 +122,13 @@ void TFaultRelay::SetPlan(const TFaultPlan& plan) {
 }
 
 int TFaultRelay::Connections(int route) const {
-    std::lock_guard<std::mutex> lock(const_cast<std::mutex&>(mutex_));
+    std::lock_guard<std::mutex> lock(mutex_);
     if (route < 0 || route >= static_cast<int>(routes_.size())) return 0;
     return routes_[static_cast<size_t>(route)]->count;
 }
 
 std::vector<TConnectionTraffic> TFaultRelay::Traffic(int route) const {
-    std::lock_guard<std::mutex> lock(const_cast<std::mutex&>(mutex_));
+    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<TConnectionTraffic> out;
     for (const auto& l : links_)
         if (l->route == route) out.push_back({l->bytes[0], l->bytes[1]});

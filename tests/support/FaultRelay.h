@@ -80,7 +80,7 @@ private:
     std::string Garbage(int n);
 
     std::mt19937 rng_;
-    std::mutex mutex_; // routes_, links_, plan_, rng_
+    mutable std::mutex mutex_; // routes_, links_, plan_, rng_
     std::vector<std::unique_ptr<Route>> routes_;
     std::vector<std::unique_ptr<Link>> links_;
     TFaultPlan plan_;
