@@ -2,7 +2,7 @@
 // uses, one broken connection a trial. FaultTrial.h tells how a trial runs, TrialVerdict.h
 // the rule it must keep.
 //
-// TAVREL_FAULT_TRIALS=N sets the trials per operation and route (a few by default);
+// TAVREL_FAULT_TRIALS=N sets the trials per operation and route (five by default);
 // bench/fault_trials.sh runs the long table of FaultTrialTable with it. Trial i uses seed
 // TAVREL_FAULT_SEED + i (1000 by default), so one trial is run again alone by
 //     TAVREL_FAULT_SEED=<its seed - 1> TAVREL_FAULT_TRIALS=1 TAVREL_FAULT_VERBOSE=1
@@ -11,6 +11,7 @@
 #include "TrialSeries.h"
 #include "TrialTable.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <iostream>
 
