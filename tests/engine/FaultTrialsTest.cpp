@@ -6,7 +6,7 @@
 // bench/fault_trials.sh runs the long table of FaultTrialTable with it. Trial i uses seed
 // TAVREL_FAULT_SEED + i (1000 by default), so one trial is run again alone by
 //     TAVREL_FAULT_SEED=<its seed - 1> TAVREL_FAULT_TRIALS=1 TAVREL_FAULT_VERBOSE=1
-//         engine_fault_trials --gtest_also_run_disabled_tests --gtest_filter='*<op>_over_<protocol>'
+//         engine_fault_trials --gtest_filter='*<op>_over_<protocol>'
 // TAVREL_FAULT_VERBOSE=1 prints every trial, and the traffic of the fault-free run.
 #include "TrialSeries.h"
 #include "TrialTable.h"
@@ -60,22 +60,16 @@ TEST_P(FaultTrials, StoredFilesOutliveOneBrokenConnection) {
 
 using TR = TTrialRoute;
 using TO = TTrialOp;
-// These seeds hold on the current code. The long run (bench/fault_trials.sh) finds faults in
-// more of these operations than its few trials hit.
-INSTANTIATE_TEST_SUITE_P(PassingToday, FaultTrials,
-                         ::testing::Values(TCase{TO::DownloadFile, TR::Pop3}, TCase{TO::DownloadFile, TR::Imap4},
+// Every operation over every route it uses. The long run (bench/fault_trials.sh) makes many
+// more trials than these few fixed seeds.
+INSTANTIATE_TEST_SUITE_P(EveryOperation, FaultTrials,
+                         ::testing::Values(TCase{TO::Upload, TR::Smtp}, TCase{TO::Replace, TR::Smtp},
+                                           TCase{TO::Replace, TR::Pop3}, TCase{TO::Replace, TR::Imap4},
+                                           TCase{TO::DownloadFile, TR::Pop3}, TCase{TO::DownloadFile, TR::Imap4},
                                            TCase{TO::DownloadFolder, TR::Pop3},
                                            TCase{TO::DownloadFolder, TR::Imap4},
-                                           TCase{TO::Replace, TR::Pop3}, TCase{TO::Replace, TR::Imap4},
+                                           TCase{TO::Refresh, TR::Pop3}, TCase{TO::Refresh, TR::Imap4},
                                            TCase{TO::Delete, TR::Pop3}, TCase{TO::Delete, TR::Imap4}),
-                         CaseName);
-// These fail on the current code, through faults that are being mended: a refresh whose
-// connection breaks reports success with a partial tree; a retried upload leaves the parts
-// of its failed attempt; a replace deletes the old version before the new one is stored.
-// Enable them once the mends are in.
-INSTANTIATE_TEST_SUITE_P(DISABLED_FailingToday, FaultTrials,
-                         ::testing::Values(TCase{TO::Upload, TR::Smtp}, TCase{TO::Replace, TR::Smtp},
-                                           TCase{TO::Refresh, TR::Pop3}, TCase{TO::Refresh, TR::Imap4}),
                          CaseName);
 
 // The long run: every operation over every route, the outcome table printed. Skipped unless
@@ -110,9 +104,8 @@ TEST_F(FaultTrialTable, EveryOperationOverEveryRoute) {
 
 // The server refuses the mailbox's own address for good (5xx at RCPT: a recipient outside
 // its domain). Trying again cannot change that: the upload ends after its one attempt, says
-// the server's reason, and leaves nothing on the server. Disabled: the current code tries
-// five times; enable once that is mended.
-TEST_F(EngineTest, DISABLED_APermanentSmtpRefusalEndsTheUploadAtOnce) {
+// the server's reason, and leaves nothing on the server.
+TEST_F(EngineTest, APermanentSmtpRefusalEndsTheUploadAtOnce) {
     TFaultRelay relay(1);
     const uint16_t smtp = relay.AddRoute(servers_->host, static_cast<uint16_t>(servers_->smtpPort));
     TMailFolder& box = AddBox("Work");
@@ -136,9 +129,8 @@ TEST_F(EngineTest, DISABLED_APermanentSmtpRefusalEndsTheUploadAtOnce) {
 
 // A POP3 session makes its deletions final only when the server takes its QUIT. A delete
 // whose QUIT never reaches the server, or reaches it garbled, has deleted nothing: it must
-// not be reported as done with the mails still there. Disabled: the current code reports
-// such a delete as done; enable once that is mended.
-TEST_F(EngineTest, DISABLED_APop3DeleteIsDoneOnlyWhenItsQuitIsTaken) {
+// not be reported as done with the mails still there.
+TEST_F(EngineTest, APop3DeleteIsDoneOnlyWhenItsQuitIsTaken) {
     TFaultTrial trial(*this, TTrialOp::Delete, TTrialRoute::Pop3);
     ASSERT_TRUE(trial.Run(1, TFaultPlan{}, false).Holds());
     ASSERT_EQ(trial.Traffic().size(), 1u);
