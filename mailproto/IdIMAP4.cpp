@@ -619,8 +619,14 @@ void TIdIMAP4::ReadMessageLiteral(const std::string& answer, uint64_t size, TIdM
     }
   }
 
-  // The rest of the FETCH answer (it may name UID and FLAGS).
+  // The rest of the FETCH answer (it may name UID and FLAGS). After a literal comes the next
+  // item or the closing parenthesis; anything else means the data did not have the size
+  // the server announced, and nothing read from here on can be trusted.
   const std::string rest = ReadLn();
+  if (rest.empty() || (rest[0] != ' ' && rest[0] != ')')) {
+    CloseConnection();
+    throw EIdException("The server's answer did not have the size it announced.");
+  }
   SkipLiterals(rest);
   if (!parseError) {
     const std::string all = answer.substr(0, answer.rfind('{')) + " " + rest;

@@ -525,6 +525,26 @@ TEST(Imap4Batch, RangeAnswersAreMatchedByNumber) {
   EXPECT_EQ(srv.Error(), "");
 }
 
+TEST(Imap4Batch, DataLongerThanItsLiteralEndsTheSession) {
+  // Bytes added to a header on the way keep the announced size: the literal then ends
+  // early, and what follows it is no FETCH item. The subject read would be wrong, and so
+  // would every answer after it: the session ends with an error instead.
+  const std::string header = HeaderWith("ExFile:\\a.bin<1/1>|Size:1|Hash:1|Attri:0|Time:1;2");
+  const std::string grown = header.substr(0, 20) + "GARBAGE" + header.substr(20);
+  fake::FakeServer srv;
+  Selected(srv, 1)
+      .Expect("C5 FETCH 1 (UID RFC822.HEADER)")
+      .Send("* 1 FETCH (UID 11 RFC822.HEADER {" + std::to_string(header.size()) + "}\r\n" + grown +
+            ")\r\nC5 OK Fetch completed.\r\n");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_EQ(ErrorOf([&] { SubjectOutcomes(imap, {1}); }),
+            "The server's answer did not have the size it announced.");
+  EXPECT_FALSE(imap.IsConnected());
+}
+
 TEST(Imap4Batch, RefusedRangeIsFetchedOneAtATime) {
   fake::FakeServer srv;
   Selected(srv, 3)
