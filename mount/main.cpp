@@ -218,7 +218,8 @@ int main(int argc, char** argv) {
             return finish(1);
         }
         served = &fs;
-        log.Line("mounted \"" + args.box + "\" at " + mountPoint);
+        log.Line("mounted \"" + args.box + "\" at " + mountPoint + " (process " +
+                 std::to_string(::getpid()) + ")");
         TellStarter(0);
         if (!args.foreground) DetachFromTerminal(log);
         SetSignals(SIG_DFL); // libfuse installs its own only over the default ones
