@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libssl-dev
   openssl python3 curl procps
+  libfuse3-dev fuse3 rsync
   dovecot-core dovecot-imapd dovecot-pop3d dovecot-lmtpd postfix
   qt6-base-dev libqt6svg6 xvfb xauth xdotool x11-utils imagemagick
   fonts-dejavu-core hicolor-icon-theme adwaita-icon-theme
