@@ -1,6 +1,29 @@
 #include "FaultTrial.h"
 
+#include "IdPOP3.h"
+
 #include <filesystem>
+
+namespace {
+// The server numbers mails put straight into the Maildir only when a session next looks at
+// it, after any mail delivered meanwhile (the operation's own). One session now makes the
+// order the order of arrival, as it is on a real server.
+bool IndexNow(const TestServers& s) {
+    try {
+        TIdPOP3 p;
+        p.Host = s.host;
+        p.Port = static_cast<uint16_t>(s.pop3Port);
+        p.Username = s.acc1.user;
+        p.Password = s.acc1.pass;
+        p.Connect();
+        p.CountMessages();
+        p.Disconnect();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+} // namespace
 
 namespace {
 // The file entries of a table with their sizes and checksums.
@@ -72,7 +95,7 @@ TTrialResult TFaultTrial::Run(uint32_t seed, const TFaultPlan& plan, bool cancel
         return r;
     }
     ClearMailbox(s.maildir1);
-    if (!files.Deliver(s.maildir1, s.acc1.address, subjects)) {
+    if (!files.Deliver(s.maildir1, s.acc1.address, subjects) || !IndexNow(s)) {
         r.outcome = TTrialOutcome::Lost;
         r.what = "the mailbox could not be set up";
         return r;
