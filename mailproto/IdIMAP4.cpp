@@ -623,7 +623,9 @@ void TIdIMAP4::ReadMessageLiteral(const std::string& answer, uint64_t size, TIdM
   // item or the closing parenthesis; anything else means the data did not have the size
   // the server announced, and nothing read from here on can be trusted.
   const std::string rest = ReadLn();
-  if (rest.empty() || (rest[0] != ' ' && rest[0] != ')')) {
+  // ... and the line ends with the closing parenthesis, or with the next literal's size.
+  const char last = rest.empty() ? '\0' : rest.back();
+  if (rest.empty() || (rest[0] != ' ' && rest[0] != ')') || (last != ')' && last != '}')) {
     CloseConnection();
     throw EIdException("The server's answer did not have the size it announced.");
   }

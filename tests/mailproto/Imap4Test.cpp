@@ -545,6 +545,26 @@ TEST(Imap4Batch, DataLongerThanItsLiteralEndsTheSession) {
   EXPECT_FALSE(imap.IsConnected());
 }
 
+TEST(Imap4Batch, DataLongerThanItsLiteralIsSeenAlsoWhenABlankFollows) {
+  // The literal ends early just before a blank of the header: what follows starts like the
+  // next item but the line does not end as a FETCH answer does.
+  const std::string header = HeaderWith("ExFile:\\a.bin<1/1>|Size:1|Hash:1|Attri:0|Time:1;2");
+  const size_t blank = header.find(' ');
+  const std::string grown = "XY" + header;  // the literal now ends two bytes before the blank
+  ASSERT_EQ(grown[blank + 2], ' ');
+  fake::FakeServer srv;
+  Selected(srv, 1)
+      .Expect("C5 FETCH 1 (UID RFC822.HEADER)")
+      .Send("* 1 FETCH (UID 11 RFC822.HEADER {" + std::to_string(blank + 2) + "}\r\n" + grown +
+            ")\r\nC5 OK Fetch completed.\r\n");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_EQ(ErrorOf([&] { SubjectOutcomes(imap, {1}); }),
+            "The server's answer did not have the size it announced.");
+}
+
 TEST(Imap4Batch, RefusedRangeIsFetchedOneAtATime) {
   fake::FakeServer srv;
   Selected(srv, 3)
