@@ -1,8 +1,8 @@
 // Fuzz target: the header of a received message, as the subject scan reads it (POP3 TOP n 0,
 // IMAP4 RFC822.HEADER), and the header-field readers on raw field values.
-//   - The header lines (up to the first empty line) are fed line by line and finished, as
-//     the POP3 client does; the subject goes through the stored-subject reader as the scan
-//     does. The header fields must be those of a parse of the whole input.
+//   - The header lines (up to the first empty line) are fed line by line and finished; the
+//     subject goes through the stored-subject reader as the scan does. The header fields
+//     must be those of a parse of the whole input.
 //   - The whole input is also taken as one raw field value: encoded words, parameters
 //     (RFC 2231 too), a date, an address list.
 #include "FuzzCheck.h"
@@ -18,16 +18,17 @@
 
 namespace {
 
+// The header lines as they arrive cut at LF; FeedLine takes the CR before the LF off, so a
+// line of just CR is the empty line that ends the header.
 std::string HeaderFetch(std::string_view in) {
     TIdMessage m;
     TMimeParser parser(m);
     for (std::size_t pos = 0; pos < in.size();) {
         std::size_t lf = in.find('\n', pos);
         if (lf == std::string_view::npos) lf = in.size();
-        std::string_view line = in.substr(pos, lf - pos);
+        const std::string_view line = in.substr(pos, lf - pos);
         pos = lf + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty()) break;  // the end of the header
+        if (line.empty() || line == "\r") break;  // the end of the header
         parser.FeedLine(line);
     }
     parser.Finish();

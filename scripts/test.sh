@@ -3,7 +3,8 @@
 # CTest starts the local mail servers once (a fixture) for the tests that need them.
 # Then the tests that need no mail servers run once more, built with AddressSanitizer and
 # UBSan (build-asan/, without the window and the benchmarks): a memory error, a leak or
-# undefined behaviour in them fails the run.
+# undefined behaviour in them fails the run. Last, the fuzz targets are built (build-fuzz/)
+# and their seeds replayed once, so that they keep building and the seeds keep passing.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAVREL_BUILD_DIR:-$top/build}
@@ -15,5 +16,6 @@ TAVREL_BUILD_DIR=$build bash "$top/scripts/build.sh"
 cmake -S "$top" -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_SANITIZE=ON \
       -DTAVREL_BUILD_UI=OFF -DTAVREL_BUILD_BENCH=OFF >/dev/null
 cmake --build "$asan" -j "${TAVREL_JOBS:-$(nproc)}"
-cd "$asan"
-UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j 2 --timeout 600 -LE mailservers
+(cd "$asan" && UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j 2 --timeout 600 -LE mailservers)
+
+bash "$top/scripts/fuzz.sh" 0
