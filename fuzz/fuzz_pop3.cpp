@@ -15,6 +15,9 @@
 #include <vector>
 
 namespace {
+// The size of the file a download would fetch.
+constexpr std::size_t kFileSize = 4096;
+
 // Message numbers asked for: a few, whatever STAT says, so that every reply is reached.
 std::vector<int> Numbers(int count) {
     const int n = count >= 1 && count <= 8 ? count : 3;
@@ -57,8 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             if (!Step(pop, "FetchMessage", [&] { pop.FetchMessage(1, message); })) return;
             if (!Step(pop, "FetchMessages", [&] {
                     pop.FetchMessages(numbers, message, [&](int, bool) {
+                        // As a download: more bytes than the file holds stop the batch.
                         message.ClearBody();
-                        return true;
+                        return streamed <= kFileSize;
                     });
                 }))
                 return;
