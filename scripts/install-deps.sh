@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the local mail servers need.
+# Installs every Debian package the build, the tests and the local mail servers need
+# (clang-14 and its runtime libraries for the fuzz targets; the sanitizer build uses gcc,
+# whose libasan and libubsan come with build-essential).
 # Idempotent and non-interactive; run as root (or through sudo).
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
+  clang-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev libssl-dev
   openssl python3 curl procps
   libfuse3-dev fuse3 rsync
