@@ -114,7 +114,9 @@ void TMailFs::MaybeRefresh(const std::string& path) {
         box_.Refresh(done);
         queued = true;
     });
-    if (queued) done->Wait();
+    if (!queued) return;
+    done->Wait();
+    model_.Call([] {}); // the round that applied the refresh has shown its table
 }
 
 int TMailFs::Readdir(const std::string& path, std::vector<TDirEntry>& out) {

@@ -30,7 +30,8 @@ int CheckNew(const TMountTable& table, const std::string& path, std::string& par
              std::string& name) {
     std::string parent;
     SplitFsPath(path, parent, name);
-    if (!IsStorableName(name)) return -EINVAL;
+    // A name that would be stored but not shown could never be reached again.
+    if (!IsStorableName(name) || !IsShownName(name)) return -EINVAL;
     const TMountTable::TNode* p = table.Find(parent);
     if (!p) return -ENOENT;
     if (!p->isDir) return -ENOTDIR;
@@ -49,6 +50,9 @@ void TMailFs::Mutate(const std::function<void()>& fn) {
         });
     });
     done->Wait();
+    // The change may have been made in a round that has not shown the new table yet; one
+    // more call returns only after that round is over.
+    model_.Call([] {});
 }
 
 std::string TMailFs::NewUploadDir() {
@@ -146,7 +150,8 @@ int TMailFs::Store(TStagedFile& s) {
 }
 
 int TMailFs::Flush(THandle& h) {
-    if (!h.staged) return 0;
+    // Only a writer stores: a reader of a file still being written must not store the half.
+    if (!h.staged || (h.flags & O_ACCMODE) == O_RDONLY) return 0;
     return Store(*h.staged);
 }
 
@@ -156,7 +161,7 @@ int TMailFs::Release(THandle* h) {
     int r = 0;
     if (auto s = h->staged) {
         // A change made after the last flush (through a memory mapping) is stored too.
-        if (s->dirty) r = Store(*s);
+        if (s->dirty && (h->flags & O_ACCMODE) != O_RDONLY) r = Store(*s);
         std::lock_guard<std::mutex> lock(mutex_);
         if (--s->refs == 0) {
             auto it = staged_.find(PathKey(s->fsPath));
@@ -309,9 +314,12 @@ int TMailFs::Rename(const std::string& from, const std::string& to, unsigned fla
         if (dst->isDir && !dst->children.empty()) return -ENOTEMPTY;
     }
     if (src->isDir) {
+        // Only the case of the name changes: the names are one folder here, and a copy
+        // and delete (what mv does on EXDEV) would delete what it just copied.
+        if (sameEntry) return -EINVAL;
         // A folder with something in it would have to be stored again entry by entry: the
         // caller (mv) copies and deletes instead. An empty one is made anew.
-        if (!src->children.empty() || sameEntry) return -EXDEV;
+        if (!src->children.empty()) return -EXDEV;
         const std::string old = src->mailboxPath;
         bool made = dst != nullptr;
         Mutate([&] {

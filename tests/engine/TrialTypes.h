@@ -64,8 +64,13 @@ struct TTrialResult {
     int extraMails = 0;          // part mails on the server beyond what the files there need
     std::string what;            // what was wrong; empty when nothing was
 
+    // Extra part mails count against it too, except the old version's mails that stay when
+    // the user cancels the login question of a replace's clean-up (the new version is
+    // stored and shown; the old one's mails go with the next delete of the path, or its next
+    // replace after a refresh).
     bool Holds() const {
-        return extraMails == 0 &&
+        const bool extraAllowed = cancelLogin && op == TTrialOp::Replace && outcome == TTrialOutcome::Ok;
+        return (extraMails == 0 || extraAllowed) &&
                (outcome == TTrialOutcome::Ok || outcome == TTrialOutcome::FailedCleanly);
     }
     // One line for reports: operation, protocol, seed, fault, outcome and what went wrong.
