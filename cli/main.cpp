@@ -82,7 +82,11 @@ int main(int argc, char** argv) {
     }
     if (g_interrupted) {
         printer.Line("tavrel-cli: interrupted");
-        status = exInterrupted;
+        // The worker may have been let go in the middle of a transfer (the cache folder is
+        // gone already). Ending without the exit handlers keeps the library cleanup from
+        // freeing what that thread still uses.
+        std::fflush(nullptr);
+        ::_exit(exInterrupted);
     }
     return status;
 }
