@@ -86,8 +86,11 @@ void DetachFromTerminal(TMountLog& log) {
     if (null < 0) return;
     ::dup2(null, STDIN_FILENO);
     ::dup2(null, STDOUT_FILENO);
-    // Standard error stays where it was sent, unless that is the terminal left behind.
-    if (::isatty(STDERR_FILENO)) {
+    // Standard error stays where it was sent only when that is a file: the terminal is
+    // left behind, and a pipe kept open would make `tavrel-mount ... 2>&1 | less` or
+    // `out=$(tavrel-mount ... 2>&1)` wait until the folder is unmounted.
+    struct stat st {};
+    if (::fstat(STDERR_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::dup2(null, STDERR_FILENO);
         log.SetStderr(false);
     }

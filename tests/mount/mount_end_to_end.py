@@ -88,14 +88,22 @@ class Home:
 class Mounted:
     """tavrel-mount of "Box" in the background; unmount() waits for the process to end."""
 
-    def __init__(self, home, mnt, *options):
+    def __init__(self, home, mnt, *options, pipe=False):
+        """pipe: read the messages through a pipe, as `out=$(tavrel-mount ...)` does; the
+        command must still return once mounted, so the background process may not keep it."""
         self.mnt = mnt
         os.makedirs(mnt, exist_ok=True)
         self.log = os.path.join(os.path.dirname(mnt), os.path.basename(mnt) + ".log")
+        command = [MOUNT, "--home", home.dir] + list(options) + ["Box", mnt]
         with open(self.log, "a") as log:
             start = log.tell()
-            r = subprocess.run([MOUNT, "--home", home.dir] + list(options) + ["Box", mnt],
-                               stdin=subprocess.DEVNULL, stdout=log, stderr=log, timeout=120)
+            if pipe:
+                r = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, text=True, timeout=60)
+                log.write(r.stdout)
+            else:
+                r = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                   timeout=120)
         text = self.text()[start:]
         check(r.returncode == 0, "tavrel-mount -> %d\n%s" % (r.returncode, text))
         m = re.search(r"\(process (\d+)\)", text)
@@ -191,7 +199,7 @@ def test_tree_round_trip_through_a_new_process(root):
             check(r.returncode == 0, r.stderr)
             diff_r(src, os.path.join(mnt, "tree"))
             m.unmount()
-        with Mounted(home, mnt) as m:
+        with Mounted(home, mnt, pipe=True) as m:
             diff_r(src, os.path.join(mnt, "tree"))
             # cp -p kept the times, to the stored milliseconds.
             for rel in ["small.txt", "multi.bin", "sub dir/deeper/\u00e4rger \u00fc.dat"]:
