@@ -161,6 +161,23 @@ def pop3_top_pipelined(host, port, user, password, window=100, collect=False):
     return r
 
 
+def pop3_retr_pipelined(host, port, user, password, numbers, window=100):
+    """One connection; RETR of the given mails in order, up to `window` commands in flight."""
+    t0 = time.monotonic()
+    c = pop3_login(host, port, user, password)
+    n = len(numbers)
+    sent = 0
+    for done in range(n):
+        if sent < n and sent - done <= window // 2:
+            top = min(n, done + window)
+            c.send(b"".join(b"RETR %d\r\n" % k for k in numbers[sent:top]))
+            sent = top
+        pop3_ok(c, "RETR")
+        pop3_read_multiline(c)
+    pop3_quit(c)
+    return outcome(t0, n, n, False)
+
+
 def pop3_delete_matching(host, port, user, password, prefix, cap=0):
     """One connection; TOP one at a time over every mail, DELE of those whose subject
     starts with `prefix` (case-insensitive), QUIT (which makes the deletions final)."""
@@ -260,6 +277,21 @@ def imap_subjects(host, port, user, password):
     m.logout()
     r = outcome(t0, 1, 1, False)
     r["subjects"] = subjects
+    return r
+
+
+def imap_fetch_set(host, port, user, password, numbers):
+    """One connection; SELECT and one FETCH of all the given mails (RFC822)."""
+    t0 = time.monotonic()
+    m = Imap(host, port, user, password)
+    m.select()
+    got = []
+    if numbers:
+        m.command("FETCH %s (RFC822)" % ",".join(str(k) for k in numbers),
+                  lambda line, literals: got.append(len(literals)))
+    m.logout()
+    r = outcome(t0, 1, 1, False)
+    r["fetched"] = len(got)
     return r
 
 

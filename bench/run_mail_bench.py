@@ -45,6 +45,10 @@ REFS = {
          "folder's mails, QUIT",
     "h": "python3, one IMAP4 connection: one FETCH 1:* of the subjects, one STORE "
          "+FLAGS.SILENT (\\Deleted) of the folder's mails, EXPUNGE",
+    "i": "python3, one POP3 connection, RETR of the files' mails pipelined (up to 100 "
+         "commands in flight), read and dropped",
+    "j": "python3, one IMAP4 connection: SELECT and one FETCH of all the files' mails "
+         "(RFC822), read and dropped",
 }
 
 
@@ -351,6 +355,15 @@ class Bench:
                 r = self.curl_fetch(mode, imap, nums[imap], capped)
                 self.add(mode, "download %s, %s" % (label, proto), t, r, "c" if imap else "b",
                          target)
+                if name.endswith("\\"):
+                    # Many small files: beside one connection that asks for all of them ahead.
+                    user, password = self.u1[0], self.u1[1]
+                    port = self.ports[mode]["imap" if imap else "pop"]
+                    fetch = rc.imap_fetch_set if imap else rc.pop3_retr_pipelined
+                    r2 = self.ref(fetch, self.host, port, user, password, nums[imap])
+                    self.add(mode, "  same, beside %s" % ("one FETCH of all" if imap else
+                                                          "pipelined RETR"), t, r2,
+                             "j" if imap else "i", "ratio <= 1.2")
         self.clear(maildir)
 
     def phase_refresh(self, modes):

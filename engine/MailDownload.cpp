@@ -28,6 +28,52 @@ void WriteAllTo(int fd, const char* p, size_t n) {
         n -= static_cast<size_t>(w);
     }
 }
+
+// The first attachment of each part mail, appended to one file as the mail is read, with
+// its checksum taken on the way; never more than the file holds is written.
+struct TPartWriter {
+    int fd = -1;
+    uint64_t size = 0;
+    uint64_t written = 0;
+    uint32_t hash = 0;
+    uint64_t partStart = 0;
+    uint32_t partStartHash = 0;
+
+    void Data(const char* p, size_t n) {
+        if (written + n <= size) {
+            WriteAllTo(fd, p, n);
+            hash = ChecksumUpdate(hash, p, n);
+        }
+        written += n;
+    }
+    // After each mail: a mail the server did not give as asked for adds nothing. False
+    // once more came than the file holds (it cannot check out).
+    bool PartDone(bool fetched) {
+        if (!fetched && written != partStart) {
+            if (::ftruncate(fd, static_cast<off_t>(partStart)) != 0 ||
+                ::lseek(fd, static_cast<off_t>(partStart), SEEK_SET) < 0)
+                throw std::runtime_error("Cannot write the downloaded file.");
+            written = partStart;
+            hash = partStartHash;
+        }
+        partStart = written;
+        partStartHash = hash;
+        return written <= size;
+    }
+};
+
+// A file behind the current download, fetched in the same stream.
+struct TAheadWriter {
+    TPartWriter w;
+    std::string temp;
+    std::size_t last = 0; // its last position in the fetched numbers
+    bool bad = false;     // a write failed: the copy is dropped at the end
+};
+
+std::string TempBeside(const std::string& local, const char* suffix) {
+    const fs::path target(local);
+    return (target.parent_path() / ('.' + target.filename().string() + suffix)).string();
+}
 } // namespace
 
 bool TMailThread::Download() {
@@ -52,6 +98,11 @@ bool TMailThread::Download() {
     });
     if (R.empty() || R.back() == '\\' || !found || parts.empty()) return true;
     if (local.empty()) return false;
+    if (TakeFetchedAhead(R, size, hash, parts, local)) {
+        SetStatus("Download...");
+        SetStatus("");
+        return true;
+    }
     if (std::find(parts.begin(), parts.end(), std::string()) != parts.end()) {
         // Parts that were never stored cannot be fetched, however often it is tried.
         Refused = true;
@@ -66,8 +117,7 @@ bool TMailThread::Download() {
     fs::create_directories(target.parent_path(), ec);
     // Written under a temporary name and renamed only once it checks out, so a damaged
     // copy is never shown as the file.
-    const std::string temp =
-        (target.parent_path() / ('.' + target.filename().string() + ".tavrel-download")).string();
+    const std::string temp = TempBeside(local, ".tavrel-download");
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         WaitMs(config_.CreateFileRetryMs);
@@ -141,12 +191,78 @@ bool TMailThread::Download() {
         if (f != HeaderCache.end()) numbers.push_back(f->second);
     }
 
-    // The first attachment of each mail goes straight into the file while the mail is
-    // read; never more than the file holds is written.
-    uint64_t written = 0;
-    uint32_t writtenHash = 0;
-    uint64_t partStart = 0;
-    uint32_t partStartHash = 0;
+    // Downloads queued right behind this one ride on the same command stream, each into
+    // a copy of its own that its operation takes over (and reports) when it runs.
+    const std::size_t own = numbers.size();
+    std::vector<TFetchedAhead> behind;
+    if (own == parts.size()) behind = DownloadsBehind(R);
+    std::vector<TAheadWriter> writers(behind.size());
+    std::vector<int> owner(own, -1); // per fetched number: -1 this file, else its writer
+    for (std::size_t j = 0; j < behind.size(); ++j) {
+        for (const std::string& part : behind[j].parts) {
+            numbers.push_back(HeaderCache.find(LowerAscii(part))->second);
+            owner.push_back(static_cast<int>(j));
+        }
+        writers[j].w.size = behind[j].size;
+        writers[j].last = numbers.size() - 1;
+        writers[j].temp = TempBeside(behind[j].local, ".tavrel-ahead");
+    }
+    struct AheadGuard {
+        std::vector<TAheadWriter>& writers;
+        ~AheadGuard() {
+            for (TAheadWriter& a : writers)
+                if (a.w.fd >= 0) {
+                    ::close(a.w.fd);
+                    ::unlink(a.temp.c_str());
+                }
+        }
+    } aheadGuard{writers};
+    auto aheadOpen = [&](TAheadWriter& a, const TFetchedAhead& f) {
+        if (a.w.fd >= 0 || a.bad) return;
+        std::error_code ec;
+        fs::create_directories(fs::path(f.local).parent_path(), ec);
+        a.w.fd = ::open(a.temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (a.w.fd < 0) a.bad = true;
+    };
+
+    TPartWriter current;
+    current.fd = fd;
+    current.size = size;
+    bool currentDone = false, currentOk = false;
+    // Size and checksum decide; only a copy that checks out gets the file's name.
+    auto finishCurrent = [&] {
+        currentDone = true;
+        CountBytes = false; // what follows is the progress of the files behind
+        const int closing = fd;
+        fd = -1;
+        if (::close(closing) != 0) return;
+        if (current.written != size || current.hash != hash) {
+            LastError = "The parts found on the server do not make up the stored file (" +
+                        std::to_string(current.written) + " of " + std::to_string(size) +
+                        " bytes, or a different checksum).";
+            return;
+        }
+        if (::rename(temp.c_str(), local.c_str()) != 0) {
+            LastError = "Cannot write \"" + local + "\": " + std::strerror(errno) + ".";
+            return;
+        }
+        currentOk = true;
+    };
+    auto finishAhead = [&](std::size_t j) {
+        TAheadWriter& a = writers[j];
+        const bool closed = a.w.fd >= 0 && ::close(a.w.fd) == 0;
+        a.w.fd = -1;
+        if (closed && !a.bad && a.w.written == a.w.size && a.w.hash == behind[j].hash) {
+            behind[j].temp = a.temp;
+            FetchedAhead.push_back(behind[j]);
+            AheadBox = Mailbox;
+            AheadKey = PickedKey;
+        } else {
+            ::unlink(a.temp.c_str());
+        }
+    };
+
+    std::size_t pos = 0; // the position in numbers of the mail being read
     struct Streaming {
         TIdMessage& m;
         ~Streaming() {
@@ -156,47 +272,57 @@ bool TMailThread::Download() {
     } streaming{Message};
     Message.AttachmentStorage = asStream;
     Message.OnAttachmentData = [&](const char* p, size_t n) {
-        if (written + n <= size) {
-            WriteAllTo(fd, p, n);
-            writtenHash = ChecksumUpdate(writtenHash, p, n);
+        const int o = owner[pos];
+        if (o < 0) {
+            current.Data(p, n);
+            return;
         }
-        written += n;
+        TAheadWriter& a = writers[static_cast<std::size_t>(o)];
+        aheadOpen(a, behind[static_cast<std::size_t>(o)]);
+        if (a.bad) return;
+        try {
+            a.w.Data(p, n);
+        } catch (const std::exception&) {
+            a.bad = true; // that copy only; this download and the others go on
+        }
     };
-    // After each mail: a mail the server did not give as asked for adds nothing.
     auto partDone = [&](int, bool fetched) {
-        if (!fetched && written != partStart) {
-            if (::ftruncate(fd, static_cast<off_t>(partStart)) != 0 ||
-                ::lseek(fd, static_cast<off_t>(partStart), SEEK_SET) < 0)
-                throw std::runtime_error("Cannot write the downloaded file.");
-            written = partStart;
-            writtenHash = partStartHash;
-        }
+        const int o = owner[pos++];
         Message.ClearBody();
-        ProgressBase = Position;
-        partStart = written;
-        partStartHash = writtenHash;
-        return written <= size; // more than the file holds: it cannot check out
+        if (o < 0) {
+            ProgressBase = Position;
+            const bool fits = current.PartDone(fetched);
+            if (!fits || pos == own) finishCurrent();
+            return fits;
+        }
+        TAheadWriter& a = writers[static_cast<std::size_t>(o)];
+        aheadOpen(a, behind[static_cast<std::size_t>(o)]);
+        if (!a.bad) {
+            try {
+                if (!a.w.PartDone(fetched)) a.bad = true;
+            } catch (const std::exception&) {
+                a.bad = true;
+            }
+        }
+        if (pos - 1 == a.last) finishAhead(static_cast<std::size_t>(o));
+        return true;
     };
     ProgressBase = Position;
-    if (UseImap)
-        Imap4.FetchMessages(numbers, Message, partDone);
-    else
-        Pop3.FetchMessages(numbers, Message, partDone);
-    if (::close(fd) != 0) {
-        fd = -1;
-        return false;
+    try {
+        if (UseImap)
+            Imap4.FetchMessages(numbers, Message, partDone);
+        else
+            Pop3.FetchMessages(numbers, Message, partDone);
+    } catch (const TStopped&) {
+        throw;
+    } catch (...) {
+        if (!currentDone) throw;
+        // The break came after this file: it stands, and the files behind go on their own
+        // over a new connection.
+        DisconnectQuietly(Reader());
     }
-    fd = -1;
-    if (written != size || writtenHash != hash) {
-        LastError = "The parts found on the server do not make up the stored file (" +
-                    std::to_string(written) + " of " + std::to_string(size) +
-                    " bytes, or a different checksum).";
-        return false;
-    }
-    if (::rename(temp.c_str(), local.c_str()) != 0) {
-        LastError = "Cannot write \"" + local + "\": " + std::strerror(errno) + ".";
-        return false;
-    }
+    if (!currentDone) finishCurrent();
+    if (!currentOk) return false;
     keep = true;
     // The checksum was computed while writing: the listing need not read the file again.
     struct stat st {};

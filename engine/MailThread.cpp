@@ -134,6 +134,9 @@ void TMailThread::Execute() {
             // the wait below at once.
             const uint64_t seen = WorkGeneration();
             Sync([this] { PickNext(); });
+            if (!Mailbox || CurrentOp.Kind != opDownload || Mailbox != AheadBox ||
+                PickedKey != AheadKey)
+                DropFetchedAhead();
             if (!Mailbox) {
                 if (!KeptKey.empty()) CloseKeptSession(); // the queue is empty
                 // Nothing to do: sleep until an operation is queued. The fallback tick
@@ -198,6 +201,7 @@ void TMailThread::Execute() {
             // Any error of a cycle is swallowed; the loop goes on (or ends when stopped).
         }
     }
+    DropFetchedAhead();
     for (TIdTCPConnection* c : {static_cast<TIdTCPConnection*>(&Imap4),
                                 static_cast<TIdTCPConnection*>(&Smtp),
                                 static_cast<TIdTCPConnection*>(&Pop3)})

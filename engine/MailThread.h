@@ -228,6 +228,31 @@ private:
     // mail of each subject; unreadable headers are left out.
     std::unordered_map<std::string, int> HeaderCache;
     std::string HeaderCacheKey; // SessionKey of the account it was read from; empty: no list
+    // Files fetched ahead: the downloads queued right behind a download of the same
+    // mailbox ride on its command stream; each lands as a verified copy under a temporary
+    // name beside its cache path and is taken over when its own operation runs.
+    struct TFetchedAhead {
+        std::string path;               // the entry
+        uint32_t size = 0, hash = 0;
+        std::vector<std::string> parts; // its part subjects when it was fetched
+        std::string local;              // its cache path
+        std::string temp;               // the verified copy
+    };
+    std::vector<TFetchedAhead> FetchedAhead;
+    const TMailFolder* AheadBox = nullptr;
+    std::string AheadKey; // SessionKey the copies were read with
+    static constexpr int kMaxAheadFiles = 64;
+    static constexpr uint64_t kMaxAheadBytes = 32u << 20;
+    // Removes the copies no operation took (another kind of operation, another mailbox,
+    // an empty queue, the end of the thread).
+    void DropFetchedAhead();
+    // The copy fetched ahead for this entry, moved to its cache path; false when there is
+    // none or the entry changed since.
+    // The downloads queued right behind the current one that can ride on its fetch:
+    // files of this mailbox whose every part is in the header list, within the bounds.
+    std::vector<TFetchedAhead> DownloadsBehind(const std::string& current);
+    bool TakeFetchedAhead(const std::string& path, uint32_t size, uint32_t hash,
+                          const std::vector<std::string>& parts, const std::string& local);
     std::unordered_map<std::string, TSubjectCache> SubjectCaches;
 
     // The kept session (KeepSession): for which operations and settings; empty key: none.

@@ -215,12 +215,14 @@ TEST_F(EngineTest, AReaderSessionTheServerEndedIsReplacedWithoutAFailedAttempt) 
         ASSERT_TRUE(WaitForMails(servers_->maildir1, 2, 20000));
         box.QueueRefresh();
         ASSERT_TRUE(RunUntilIdle());
-        // The server ends the session kept after the first download.
+        // The server ends the session kept after the first download. The second is queued
+        // only then: queued with the first, it would have been fetched along with it.
         folders_->OnOperationFinished = [&](TMailFolder*, const TExOp& op, bool) {
-            if (op.Kind == opDownload && op.Name == "\\one.txt") gate.CutAll();
+            if (op.Kind != opDownload || op.Name != "\\one.txt") return;
+            gate.CutAll();
+            box.DownloadItem("\\", "two.txt", -1);
         };
         box.DownloadItem("\\", "one.txt", -1);
-        box.DownloadItem("\\", "two.txt", -1);
         ASSERT_TRUE(RunUntilIdle());
         folders_->OnOperationFinished = nullptr;
         EXPECT_EQ(ReadFile(box.CachePathOf("\\two.txt")), "two");
