@@ -127,8 +127,12 @@ void TMailThread::Attempts(const std::function<bool()>& op,
 }
 
 void TMailThread::Execute() {
+    bool ranOne = false; // the cycle before finished an operation
     while (!Terminated()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // A breath between cycles; not after an operation, when the next one may be
+        // waiting (a thousand small downloads would wait a second in all).
+        if (!ranOne) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ranOne = false;
         try {
             // Read before the queues are looked at: an operation queued after this wakes
             // the wait below at once.
@@ -197,6 +201,7 @@ void TMailThread::Execute() {
                 continue;
             }
             Sync([this] { FinishOp(); });
+            ranOne = true;
         } catch (...) {
             // Any error of a cycle is swallowed; the loop goes on (or ends when stopped).
         }

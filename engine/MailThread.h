@@ -241,7 +241,7 @@ private:
     std::vector<TFetchedAhead> FetchedAhead;
     const TMailFolder* AheadBox = nullptr;
     std::string AheadKey; // SessionKey the copies were read with
-    static constexpr int kMaxAheadFiles = 64;
+    static constexpr int kMaxAheadFiles = 256;
     static constexpr uint64_t kMaxAheadBytes = 32u << 20;
     // Removes the copies no operation took (another kind of operation, another mailbox,
     // an empty queue, the end of the thread).

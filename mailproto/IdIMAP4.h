@@ -98,7 +98,7 @@ public:
   // stopping or an error with answers still on their way drops the connection.
   void FetchMessages(const std::vector<int>& numbers, TIdMessage& message,
                      const std::function<bool(int n, bool fetched)>& each);
-  static constexpr std::size_t kMessageWindow = 16;
+  static constexpr std::size_t kMessageWindow = 64;
   // STORE n,m,... +FLAGS.SILENT (\Deleted). False for an empty list or a refusal.
   bool DeleteMessages(const std::vector<int>& numbers);
   // EXPUNGE: removes the messages flagged \Deleted from the selected mailbox. Message
