@@ -33,7 +33,7 @@ public:
     static constexpr std::size_t kMaxSubjectLength = 4096;
     static constexpr std::size_t kMaxIdLength = 255;        // POP3 allows 70, IMAP4 10 digits
     static constexpr std::size_t kMaxKeyLength = 1024;
-    static constexpr std::size_t kMaxFileBytes = (64u << 20) + (1u << 20);
+    static constexpr std::size_t kMaxFileBytes = 80u << 20; // one full cache fits
 
     // fileName empty: the caches last for the run only.
     explicit TSubjectCaches(std::string fileName);
