@@ -14,7 +14,9 @@
 //   download NAME            refresh (not timed), then download root entry NAME
 //                            (a folder: "name\"), compared with --compare LOCAL
 //   refresh                  refresh; --expect N checks the entry count; --again FILE
-//                            then stores FILE (not timed) and times a second refresh
+//                            then stores FILE (not timed) and times a second refresh;
+//                            --end-worker ends the worker as a front end does (it writes
+//                            the subject cache file for the next process on --home)
 //   delete NAME              refresh (not timed), then delete root entry NAME
 //   compose LOCAL OUTDIR     write the mails an upload of LOCAL sends, one file each,
 //                            byte for byte as composed for SMTP (before dot-stuffing)
@@ -63,7 +65,7 @@ void Usage() {
                  "         [--prep-pop-port N]  POP3 port of the untimed refresh\n"
                  "limits:  --cap SECONDS (0: none) --timeout SECONDS (default 3600)\n"
                  "checks:  --compare LOCAL (download) --expect N (refresh)\n"
-                 "         --again FILE --again-maildir DIR (refresh)\n"
+                 "         --again FILE --again-maildir DIR --end-worker (refresh)\n"
                  "fill:    --total N --del-files K --gen G [--only-del] [--del-name NAME]\n");
     std::exit(2);
 }
@@ -91,7 +93,7 @@ struct Args {
 };
 
 Args Parse(int argc, char** argv) {
-    static const char* flags[] = {"imap", "only-del"};
+    static const char* flags[] = {"imap", "only-del", "end-worker"};
     Args a;
     for (int i = 1; i < argc; ++i) {
         std::string s = argv[i];
@@ -191,6 +193,11 @@ public:
     }
 
     TMailFolder& Box() { return *box_; }
+    // Stops the worker as a front end's end does (what it keeps is written then).
+    void EndWorker() {
+        box_ = nullptr;
+        folders_.reset();
+    }
 
     // Untimed refresh over POP3 on the preparation port (the direct one when the measured
     // step goes through the latency proxy), so only the measured step pays for the
@@ -358,6 +365,10 @@ int RunRefresh(const Args& a) {
     if (check == "ok" && expect >= 0 && s.Box().Files.Count() != expect)
         check = "entries:" + std::to_string(s.Box().Files.Count()) + "!=" + std::to_string(expect);
     PrintResult("RESULT", o, check);
+    if (o.complete && a.Has("end-worker")) {
+        s.EndWorker();
+        EndNow();
+    }
     if (!o.complete || !a.Has("again")) EndNow();
 
     // A second refresh in the same run after one more file was stored.

@@ -93,10 +93,12 @@ class Bench:
         if not self.a.quiet:
             print("  .. " + text, flush=True)
 
-    def tavrel(self, sub, pos, mode, imap=False, extra=(), capped=True):
-        """Runs one bench_mail measurement; returns its RESULT (and RESULT2) figures."""
+    def tavrel(self, sub, pos, mode, imap=False, extra=(), capped=True, home=None):
+        """Runs one bench_mail measurement; returns its RESULT (and RESULT2) figures. A
+        program folder given as home is kept (the caller removes it)."""
         self.runs += 1
-        home = os.path.join(self.work, "home-%d" % self.runs)
+        keep = home is not None
+        home = home or os.path.join(self.work, "home-%d" % self.runs)
         user, password, addr, _ = self.u1
         p = self.ports[mode]
         cmd = [self.bench_mail, sub, *pos, "--home", home, "--host", self.host,
@@ -112,7 +114,8 @@ class Bench:
         except subprocess.TimeoutExpired:
             return [Res.error("bench_mail did not end")]
         finally:
-            shutil.rmtree(home, ignore_errors=True)
+            if not keep:
+                shutil.rmtree(home, ignore_errors=True)
         results = []
         for line in out.stdout.splitlines():
             if not line.startswith("RESULT"):
@@ -395,6 +398,20 @@ class Bench:
                     self.add(mode, "  same, beside pipelined TOP", t, r, "e", "")
                 self.add(mode, "  refresh again after +1 file, %s" % proto, t2, None, "",
                          "< 1 s" if mode == "proxy" else "")
+                # A new process on the program folder of one before: the subject cache
+                # file leaves only the ids to read.
+                home = os.path.join(self.work, "home-cache-%d" % self.runs)
+                first = self.tavrel("refresh", [], mode, imap=imap, home=home,
+                                    extra=["--expect", str(n), "--end-worker"])[0]
+                if first.complete and first.check == "ok":
+                    t3 = self.tavrel("refresh", [], mode, imap=imap, home=home,
+                                     extra=["--expect", str(n)])[0]
+                else:
+                    t3 = Res(check="not run: the first process's refresh: " +
+                             ("capped" if not first.complete else first.check))
+                shutil.rmtree(home, ignore_errors=True)
+                self.add(mode, "  refresh in a new process, %s" % proto, t3, None, "",
+                         "< 0.5 s" if mode == "proxy" else "")
 
     def phase_delete(self, modes):
         user, password, _, maildir = self.u1

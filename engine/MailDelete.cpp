@@ -44,6 +44,7 @@ bool TMailThread::DeleteExact(const std::vector<std::string>& subjects,
             // version's own, sent after the old one.
             if (it->second) {
                 it->second = false;
+                groups.push_back(kKeptMail);
                 return;
             }
             groups.push_back(0);
@@ -72,6 +73,7 @@ bool TMailThread::DeleteWhere(
     std::vector<TMatch> matches;
     std::string unreadable; // a header whose fetch raised an error: the scan ends there
     bool stopped = false;
+    std::vector<std::pair<int, std::string>> matchedFromCache;
     ScanHeaders(n, true, [&](int a, const THeader& h) {
         Position = n - a + 1;
         ReportScanProgress(a == n);
@@ -83,9 +85,18 @@ bool TMailThread::DeleteWhere(
         if (h.State != THeader::srRead) return true; // never delete an unread header
         TMatch m{a, {}};
         match(h.Subject, m.patterns);
+        if (m.patterns.empty()) return true;
+        if (ScanCached[static_cast<size_t>(a)]) matchedFromCache.emplace_back(a, h.Subject);
+        m.patterns.erase(std::remove(m.patterns.begin(), m.patterns.end(), kKeptMail),
+                         m.patterns.end());
         if (!m.patterns.empty()) matches.push_back(std::move(m));
         return true;
     });
+    // A mail is deleted on what the server says its subject is. A subject from the cache
+    // that does not hold fails the attempt before anything is deleted; the cache is gone
+    // then, and the next attempt reads every subject from the server.
+    if (!stopped && !CachedSubjectsHold(matchedFromCache))
+        throw EIdException("A mail of the inbox is not the one its id named before.");
 
     // The matching mails are deleted together: DELE pipelined (POP3), one STORE for up to
     // kStoreChunk numbers (IMAP4), each mail with its own outcome.

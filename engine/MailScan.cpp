@@ -9,6 +9,20 @@ void TMailThread::ReportScanProgress(bool force) {
     Sync([this] { ReportProgress(); });
 }
 
+std::string TMailThread::ReaderCacheKey() {
+    const TIdTCPConnection& r = Reader();
+    return std::string(UseImap ? "imap " : "pop3 ") + r.Host + ":" + std::to_string(r.Port) + " " +
+           r.Username;
+}
+
+void TMailThread::SaveSubjects(bool now) {
+    if (!SubjectCaches.Unsaved()) return;
+    const uint64_t tick = TickMs();
+    if (!now && tick - SubjectsSavedAt < kSubjectSaveMs) return;
+    SubjectCaches.Save();
+    SubjectsSavedAt = tick;
+}
+
 TMailThread::TSubjectCache* TMailThread::CacheForReader(std::vector<std::string>& ids, int n) {
     ids.clear();
     if (n <= 0 || n > kMaxListedMessages) return nullptr;
@@ -34,18 +48,12 @@ TMailThread::TSubjectCache* TMailThread::CacheForReader(std::vector<std::string>
         for (auto& id : ids)
             if (!id.empty() && seen[id] > 1) id.clear();
     }
-    const TIdTCPConnection& r = Reader();
-    const std::string key = std::string(UseImap ? "imap " : "pop3 ") + r.Host + ":" +
-                            std::to_string(r.Port) + " " + r.Username;
-    auto it = SubjectCaches.find(key);
-    if (it == SubjectCaches.end()) {
-        if (SubjectCaches.size() >= kMaxSubjectCaches) SubjectCaches.clear();
-        it = SubjectCaches.emplace(key, TSubjectCache{}).first;
-    }
-    TSubjectCache& cache = it->second;
+    TSubjectCache& cache = SubjectCaches.For(ReaderCacheKey());
     if (cache.UidValidity != validity) {
         // Another mailbox behind the same name: every UID may name another mail now.
-        cache = TSubjectCache{};
+        if (!cache.Subjects.empty()) SubjectCaches.Changed();
+        cache.Subjects.clear();
+        cache.Bytes = 0;
         cache.UidValidity = validity;
     }
     // Only the mails that are still there stay in the cache.
@@ -59,6 +67,7 @@ TMailThread::TSubjectCache* TMailThread::CacheForReader(std::vector<std::string>
             bytes += id.size() + f->second.size();
             kept.emplace(id, std::move(f->second));
         }
+        if (kept.size() != cache.Subjects.size()) SubjectCaches.Changed();
         cache.Subjects.swap(kept);
         cache.Bytes = bytes;
     }
@@ -68,6 +77,7 @@ TMailThread::TSubjectCache* TMailThread::CacheForReader(std::vector<std::string>
 void TMailThread::ScanHeaders(int n, bool descending,
                               const std::function<bool(int, const THeader&)>& visit) {
     LastScanReport = 0; // a new scan reports its first header at once
+    ScanCached.assign(static_cast<size_t>(n > 0 ? n : 0) + 1, false);
     if (n <= 0) return;
     std::vector<std::string> ids;
     TSubjectCache* cache = CacheForReader(ids, n);
@@ -82,11 +92,16 @@ void TMailThread::ScanHeaders(int n, bool descending,
         if (!cache || h.State != THeader::srRead) return;
         const std::string& id = ids[static_cast<size_t>(a - 1)];
         if (id.empty() || (UseImap && h.Uid != id)) return; // the header must name its mail
-        if (h.Subject.size() > kMaxCachedSubjectLength) return;
-        if (cache->Subjects.size() >= kMaxCachedSubjects ||
-            cache->Bytes + id.size() + h.Subject.size() > kMaxCachedBytes)
+        if (id.size() > TSubjectCaches::kMaxIdLength ||
+            h.Subject.size() > TSubjectCaches::kMaxSubjectLength)
             return;
-        if (cache->Subjects.emplace(id, h.Subject).second) cache->Bytes += id.size() + h.Subject.size();
+        if (cache->Subjects.size() >= TSubjectCaches::kMaxSubjects ||
+            cache->Bytes + id.size() + h.Subject.size() > TSubjectCaches::kMaxBytes)
+            return;
+        if (cache->Subjects.emplace(id, h.Subject).second) {
+            cache->Bytes += id.size() + h.Subject.size();
+            SubjectCaches.Changed();
+        }
     };
 
     const int step = descending ? -1 : 1;
@@ -98,6 +113,7 @@ void TMailThread::ScanHeaders(int n, bool descending,
         if (const std::string* s = cached(a)) {
             h.State = THeader::srRead;
             h.Subject = *s;
+            ScanCached[static_cast<size_t>(a)] = true;
         } else {
             auto f = fetched.find(a);
             if (f == fetched.end()) {
@@ -134,4 +150,35 @@ void TMailThread::ScanHeaders(int n, bool descending,
         }
         if (!visit(a, h)) return;
     }
+}
+
+bool TMailThread::CachedSubjectsHold(const std::vector<std::pair<int, std::string>>& matched) {
+    std::vector<int> numbers;
+    std::unordered_map<int, const std::string*> expected;
+    for (const auto& [a, subject] : matched)
+        if (a > 0 && static_cast<size_t>(a) < ScanCached.size() && ScanCached[static_cast<size_t>(a)] &&
+            expected.emplace(a, &subject).second)
+            numbers.push_back(a);
+    if (numbers.empty()) return true;
+    bool same = true;
+    auto sink = [&](int m, TIdSubjectResult& r) {
+        auto f = expected.find(m);
+        if (f == expected.end()) return;
+        if (r.State != THeader::srRead || r.Subject != *f->second) same = false;
+        expected.erase(f);
+    };
+    Message.ClearHeader();
+    struct TClear {
+        TIdMessage& m;
+        ~TClear() { m.ClearHeader(); }
+    } clear{Message};
+    if (UseImap)
+        Imap4.FetchSubjects(numbers, Message, sink);
+    else
+        Pop3.FetchSubjects(numbers, Message, sink);
+    if (same && expected.empty()) return true;
+    // An error while reading one of them raised above; what reads otherwise, or not at all,
+    // means the cache named another mail: none of it is used again.
+    SubjectCaches.Drop(ReaderCacheKey());
+    return false;
 }

@@ -1,5 +1,6 @@
 #include "MailThread.h"
 
+#include "AppDir.h"
 #include "MailFolders.h"
 #include "Prompt.h"
 #include "TextUtil.h"
@@ -55,7 +56,8 @@ private:
 };
 
 TMailThread::TMailThread(TMailFolders& owner, IDispatcher& dispatcher, TEngineConfig config)
-    : Owner(owner), dispatcher_(dispatcher), config_(std::move(config)) {
+    : Owner(owner), dispatcher_(dispatcher), config_(std::move(config)),
+      SubjectCaches(AppDir() + kSubjectCacheFile) {
     auto work = [this](TIdTCPConnection&, TWorkMode, int64_t count) { WorkHandler(count); };
     Pop3.OnWork = work;
     Smtp.OnWork = work;
@@ -134,6 +136,7 @@ void TMailThread::Execute() {
         if (!ranOne) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ranOne = false;
         try {
+            SaveSubjects(false);
             // Read before the queues are looked at: an operation queued after this wakes
             // the wait below at once.
             const uint64_t seen = WorkGeneration();
@@ -143,6 +146,7 @@ void TMailThread::Execute() {
                 DropFetchedAhead();
             if (!Mailbox) {
                 if (!KeptKey.empty()) CloseKeptSession(); // the queue is empty
+                SaveSubjects(true);
                 // Nothing to do: sleep until an operation is queued. The fallback tick
                 // keeps the old behaviour for anything that changes without a notice.
                 if (!Terminated()) WaitForWork(seen, kIdleTickMs);
@@ -187,7 +191,13 @@ void TMailThread::Execute() {
                 Attempts([this] { return DeleteMails(""); });
                 break;
             case opDownload:
-                Attempts([this] { return Download(); }, clearCache);
+                // A failed attempt reads the subjects again from the server: a cached one
+                // may have named a mail that is no longer the part it was.
+                Attempts([this] { return Download(); },
+                         [&] {
+                             clearCache();
+                             SubjectCaches.Drop(ReaderCacheKey());
+                         });
                 break;
             case opRefresh:
                 clearCache();
@@ -211,6 +221,10 @@ void TMailThread::Execute() {
                                 static_cast<TIdTCPConnection*>(&Smtp),
                                 static_cast<TIdTCPConnection*>(&Pop3)})
         DisconnectQuietly(*c);
+    try {
+        SaveSubjects(true);
+    } catch (...) {
+    }
 }
 
 void TMailThread::DisconnectQuietly(TIdTCPConnection& client) {

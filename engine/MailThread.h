@@ -16,6 +16,7 @@
 #include "IdSMTP.h"
 #include "IdSSLOpenSSL.h"
 #include "MailWorker.h"
+#include "SubjectCaches.h"
 
 class TMailFolders;
 class TMailFolder;
@@ -108,17 +109,14 @@ private:
     // Disconnect the reader, progress back to 0 of 0, status cleared.
     std::function<void()> ReaderClosing();
 
-    // Subjects read before, by the server's unique id of their mail: POP3 UIDL, IMAP4 UID
-    // under one UIDVALIDITY. Kept for the run, one cache per account and server, bounded.
-    struct TSubjectCache {
-        int64_t UidValidity = 0;
-        std::unordered_map<std::string, std::string> Subjects;
-        std::size_t Bytes = 0;
-    };
-    static constexpr std::size_t kMaxSubjectCaches = 16;
-    static constexpr std::size_t kMaxCachedSubjects = 1000000;
-    static constexpr std::size_t kMaxCachedBytes = 64u << 20;
-    static constexpr std::size_t kMaxCachedSubjectLength = 4096;
+    // Subjects read before (TSubjectCaches), kept in the program folder across runs.
+    using TSubjectCache = TSubjectCaches::TCache;
+    // The file is written when a scan changed a cache and the queue is empty, at the
+    // latest this long after the change while work goes on, and when the worker ends.
+    static constexpr uint64_t kSubjectSaveMs = 30000;
+    static constexpr const char* kSubjectCacheFile = "SubjectCache.bin";
+    void SaveSubjects(bool now);
+    uint64_t SubjectsSavedAt = 0;
     // Mailboxes larger than this are read without ids (and without the cache).
     static constexpr int kMaxListedMessages = 1000000;
     // Headers fetched in one go when the cache does not know them.
@@ -131,6 +129,15 @@ private:
     // error of the connection is raised where the visit reaches the first header it lost.
     void ScanHeaders(int n, bool descending, const std::function<bool(int, const THeader&)>& visit);
     TSubjectCache* CacheForReader(std::vector<std::string>& ids, int n);
+    // The key of the open reader's cache: protocol, server and account, no password.
+    std::string ReaderCacheKey();
+    // For the mails of the last scan that were matched: those whose subject came from the
+    // cache are read from the server once more. False (and the cache dropped, so that the
+    // next scan reads every subject) when one of them does not read the same: an id the
+    // server gave to another mail. Used before anything is deleted on a cached subject.
+    bool CachedSubjectsHold(const std::vector<std::pair<int, std::string>>& matched);
+    // Whether the subject of message a came from the cache in the last scan.
+    std::vector<bool> ScanCached;
     // Progress of a scan: reported at most every 50 ms, and always when forced.
     void ReportScanProgress(bool force);
     uint64_t LastScanReport = 0;
@@ -169,8 +176,11 @@ private:
     bool DeleteExact(const std::vector<std::string>& subjects, const std::vector<std::string>& keep);
     // One connection, one scan: match puts the groups a subject belongs to; ok[g] tells
     // whether every mail of group g was deleted. False when the scan could not be made.
+    // kKeptMail as a group: a mail that stays but that the choice of the others rests on
+    // (its subject is checked as those of the deleted ones are).
     bool DeleteWhere(const std::function<void(const std::string&, std::vector<size_t>&)>& match,
                      size_t groups, std::vector<bool>& ok);
+    static constexpr size_t kKeptMail = SIZE_MAX;
     // The queued deletes that follow CurrentOp directly in its mailbox's queue, served by
     // one connection; each is finished on its own, in order.
     void DeleteBatch();
@@ -246,14 +256,14 @@ private:
     // Removes the copies no operation took (another kind of operation, another mailbox,
     // an empty queue, the end of the thread).
     void DropFetchedAhead();
-    // The copy fetched ahead for this entry, moved to its cache path; false when there is
-    // none or the entry changed since.
     // The downloads queued right behind the current one that can ride on its fetch:
     // files of this mailbox whose every part is in the header list, within the bounds.
     std::vector<TFetchedAhead> DownloadsBehind(const std::string& current);
+    // The copy fetched ahead for this entry, moved to its cache path; false when there is
+    // none or the entry changed since.
     bool TakeFetchedAhead(const std::string& path, uint32_t size, uint32_t hash,
                           const std::vector<std::string>& parts, const std::string& local);
-    std::unordered_map<std::string, TSubjectCache> SubjectCaches;
+    TSubjectCaches SubjectCaches;
 
     // The kept session (KeepSession): for which operations and settings; empty key: none.
     uint8_t KeptKind = opRefresh;

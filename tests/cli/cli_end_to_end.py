@@ -248,6 +248,45 @@ def test_round_trip_imap4_over_tls(root):
     round_trip(root, "imap4-tls")
 
 
+def test_runs_after_another_program_folder_changed_the_mailbox(root):
+    # Each run reads the subjects it knows from SubjectCache.bin; what another client
+    # deleted or stored between two runs must show all the same.
+    for kind in ("pop3", "imap4"):
+        mine = Home(root, "mine-" + kind)
+        theirs = Home(root, "theirs-" + kind)
+        maildir = add_box(mine, "Box", kind)
+        add_box(theirs, "Box", kind)
+        work = os.path.join(root, "files-" + kind)
+        os.makedirs(work)
+        local = {}
+        for name in ("a.txt", "b.txt", "c.txt"):
+            local[name] = os.path.join(work, name)
+            with open(local[name], "wb") as f:
+                f.write(("the content of %s\n" % name).encode() * 50)
+        mine.run("put", "Box", local["a.txt"], local["b.txt"], expect=0)
+        wait_mails(maildir, 2)
+        r = mine.run("ls", "Box", expect=0)
+        check("a.txt" in r.stdout and "b.txt" in r.stdout, r.stdout)
+        cache = os.path.join(mine.dir, "SubjectCache.bin")
+        check(os.path.isfile(cache), "no SubjectCache.bin after a run")
+        check(os.stat(cache).st_mode & 0o7777 == 0o600, oct(os.stat(cache).st_mode))
+
+        theirs.run("--yes", "rm", "Box", "b.txt", expect=0)
+        theirs.run("put", "Box", local["c.txt"], expect=0)
+        wait_mails(maildir, 2)
+        for deleted_cache in (False, True):
+            if deleted_cache:
+                os.remove(cache)  # it may go at any time
+            r = mine.run("ls", "Box", expect=0)
+            check("a.txt" in r.stdout and "c.txt" in r.stdout and "b.txt" not in r.stdout,
+                  r.stdout)
+        back = os.path.join(work, "back")
+        os.makedirs(back)
+        mine.run("get", "Box", "c.txt", "--to", back, expect=0)
+        with open(os.path.join(back, "c.txt"), "rb") as f, open(local["c.txt"], "rb") as g:
+            check(f.read() == g.read(), "c.txt fetched differs")
+
+
 def test_boxes_edit_and_remove(root):
     home = Home(root, "home-boxes")
     add_box(home, "Mine", "pop3")

@@ -3,7 +3,8 @@
 // forwarded or closed at once, as the test's rule says for its number (1, 2, ...). It makes
 // a server that is "down" for some connections without stopping the real one. A route rule
 // may send each connection to a port of its own (0: closed at once), and CutAfter() ends
-// every connection once the client sent that many bytes through it.
+// every connection once the client sent that many bytes through it. Record() keeps what the
+// servers sent to the clients, for tests that count what was fetched.
 #include "LoopbackSockets.h"
 
 #include <algorithm>
@@ -11,8 +12,10 @@
 #include <functional>
 #include <mutex>
 #include <poll.h>
+#include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 class TcpGate {
@@ -40,6 +43,12 @@ public:
         for (int fd : live_) ::shutdown(fd, SHUT_RDWR);
     }
     int Connections() const { return count_; }
+    void Record(bool on) { record_ = on; }
+    // What the servers sent while recording was on, and a new start.
+    std::string TakeFromServers() {
+        std::lock_guard<std::mutex> lock(liveMutex_);
+        return std::exchange(fromServers_, {});
+    }
     int Open() const { return open_; } // forwarded connections not yet closed
 
 private:
@@ -76,6 +85,10 @@ private:
                 if (n <= 0) {
                     done = true;
                     break;
+                }
+                if (i == 1 && record_) {
+                    std::lock_guard<std::mutex> lock(liveMutex_);
+                    fromServers_.append(buf, static_cast<size_t>(n));
                 }
                 if (i == 0 && cut > 0) {
                     if (fromClient + static_cast<size_t>(n) >= cut) {
@@ -117,4 +130,6 @@ private:
     std::vector<std::thread> pumps_;
     std::mutex liveMutex_;
     std::vector<int> live_; // the sockets of the connections open now
+    std::atomic<bool> record_{false};
+    std::string fromServers_;
 };
