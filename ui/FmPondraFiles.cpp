@@ -124,7 +124,7 @@ void TFmPondra::PasteCommand() {
             target = box->CurrentPath + r.caption + "\\";
             break;
         }
-    for (const std::string& name : TClipboardFiles::Read(QApplication::clipboard()->mimeData()))
+    for (const std::string& name : TClipboardFiles::Paths(QApplication::clipboard()->mimeData()))
         box->AddLocal(target, name, true);
     RefreshOpsView();
     ListCurrent();
