@@ -1,65 +1,71 @@
 #include "ClipboardFiles.h"
 
-#include "UiText.h"
+#include "FileUrls.h"
 
 #include <QMimeData>
-#include <QUrl>
 
 namespace {
-constexpr int kMaxNames = 100000;
-
-std::vector<std::string> LocalPaths(const QList<QUrl>& urls) {
-    std::vector<std::string> names;
-    for (const QUrl& u : urls) {
-        if (static_cast<int>(names.size()) >= kMaxNames) break;
-        if (u.isLocalFile() && !u.toLocalFile().isEmpty()) names.push_back(S(u.toLocalFile()));
-    }
-    return names;
+QMimeData* MakeData(const std::vector<std::string>& names) {
+    auto* data = new QMimeData;
+    QByteArray raw;
+    for (const std::string& n : names) raw += QByteArray::fromStdString(n) + '\n';
+    const std::vector<std::string> paths = TClipboardFiles::LocalNames(names);
+    data->setData(TClipboardFiles::PrivateType, raw);
+    data->setData(TClipboardFiles::UriListType, FileUrls::UriList(paths));
+    data->setData(TClipboardFiles::GnomeType, FileUrls::GnomeCopiedFiles(paths));
+    return data;
 }
 } // namespace
 
-bool TClipboardFiles::HoldsUsableList(const QMimeData* data) {
-    const std::vector<std::string> names = Read(data);
+std::vector<std::string> TClipboardFiles::LocalNames(const std::vector<std::string>& names) {
+    std::vector<std::string> paths;
     for (const std::string& n : names)
-        if (n.find('*') != std::string::npos) return false;
-    return !names.empty();
+        if (!n.empty() && !IsPlaceholder(n)) paths.push_back(n);
+    return paths;
+}
+
+std::vector<std::string> TClipboardFiles::Paths(const QMimeData* data) {
+    std::vector<std::string> paths;
+    if (!data) return paths;
+    if (data->hasFormat(GnomeType)) {
+        FileUrls::ParseGnomeCopiedFiles(data->data(GnomeType), paths);
+        return paths;
+    }
+    if (data->hasFormat(UriListType)) FileUrls::ParseUriList(data->data(UriListType), paths);
+    return paths;
 }
 
 std::vector<std::string> TClipboardFiles::Read(const QMimeData* data) {
     if (!data) return {};
-    if (data->hasFormat(PrivateType)) {
-        std::vector<std::string> names;
-        for (const QByteArray& line : data->data(PrivateType).split('\n')) {
-            if (static_cast<int>(names.size()) >= kMaxNames) break;
-            if (!line.isEmpty()) names.push_back(line.toStdString());
-        }
-        return names;
+    if (!data->hasFormat(PrivateType)) return Paths(data);
+    std::vector<std::string> names;
+    for (const QByteArray& line : data->data(PrivateType).split('\n')) {
+        if (static_cast<int>(names.size()) >= FileUrls::MaxNames) return {};
+        if (!line.isEmpty()) names.push_back(line.toStdString());
     }
-    if (data->hasFormat("x-special/gnome-copied-files")) {
-        QList<QByteArray> lines = data->data("x-special/gnome-copied-files").split('\n');
-        QList<QUrl> urls;
-        for (int i = 1; i < lines.size(); ++i)
-            if (!lines[i].trimmed().isEmpty()) urls << QUrl::fromEncoded(lines[i].trimmed());
-        return LocalPaths(urls);
-    }
-    if (data->hasUrls()) return LocalPaths(data->urls());
-    return {};
+    return names;
+}
+
+bool TClipboardFiles::HoldsPlaceholder(const QMimeData* data) {
+    if (!data || !data->hasFormat(PrivateType)) return false;
+    return data->data(PrivateType).contains('*');
+}
+
+bool TClipboardFiles::HoldsUsableList(const QMimeData* data) {
+    if (HoldsPlaceholder(data)) return false;
+    const std::vector<std::string> paths = Paths(data);
+    for (const std::string& p : paths)
+        if (IsPlaceholder(p)) return false;
+    return !paths.empty();
 }
 
 QMimeData* TClipboardFiles::Make(const std::vector<std::string>& names) {
-    auto* data = new QMimeData;
-    QByteArray raw, gnome = "copy";
-    QList<QUrl> urls;
-    for (const std::string& n : names) {
-        raw += QByteArray::fromStdString(n) + '\n';
-        if (n.find('*') != std::string::npos) continue;
-        const QUrl url = QUrl::fromLocalFile(Q(n));
-        urls << url;
-        gnome += '\n' + url.toEncoded();
-    }
-    data->setData(PrivateType, raw);
-    data->setUrls(urls);
-    data->setData("x-special/gnome-copied-files", gnome);
-    data->setData("application/x-kde-cutselection", "0");
+    std::vector<std::string> stripped = names;
+    for (std::string& n : stripped)
+        if (!n.empty() && n.back() == '\\') n.pop_back();
+    QMimeData* data = MakeData(stripped);
+    data->setData(KdeCutType, "0");
     return data;
 }
+
+QMimeData* TClipboardFiles::MakeDrag(const std::vector<std::string>& names) { return MakeData(names); }

@@ -1,6 +1,12 @@
 #include "ExListView.h"
 
+#include "ClipboardFiles.h"
 #include "ExSortProxy.h"
+#include "UiText.h"
+
+#include <QDrag>
+#include <QMimeData>
+#include <QMouseEvent>
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -151,6 +157,7 @@ void TExListView::SetViewStyle(int style) {
     }
     list_->setWrapping(true);
     SetAcceptDrops(acceptDrops_);
+    SetDragOut(dragOut_);
     QWidget* current = Current();
     const bool focused = HasFocusInside();
     stack_->setCurrentWidget(current);
@@ -230,9 +237,58 @@ int TExListView::RowAt(const QPoint& viewportPos) const {
 
 bool TExListView::HasFocusInside() const { return tree_->hasFocus() || list_->hasFocus(); }
 
+void TExListView::SetDragOut(bool enabled) {
+    dragOut_ = enabled;
+    // The views keep a selection pressed on until the release, so several items can be
+    // dragged; their own drags never start, the moves are taken here first.
+    tree_->setDragEnabled(enabled);
+    list_->setDragEnabled(enabled);
+}
+
+bool TExListView::StartsDrag(const QPoint& from, const QPoint& to) {
+    const QPoint d = to - from;
+    return d.x() * d.x() + d.y() * d.y() > 8;
+}
+
+void TExListView::StartDrag() {
+    std::vector<std::string> files;
+    for (int row : SelectedRows()) files.push_back(S(CaptionAt(row)));
+    if (files.empty()) return;
+    bool cancel = false;
+    if (OnDragFiles) OnDragFiles(files, cancel);
+    if (cancel || files.empty()) return;
+    auto* drag = new QDrag(Current());
+    drag->setMimeData(TClipboardFiles::MakeDrag(files));
+    const Qt::DropAction done = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    // No target object: the drop went to a window of another program.
+    const bool elsewhere = done == Qt::CopyAction && drag->target() == nullptr;
+    if (elsewhere && OnDragDrop) OnDragDrop();
+}
+
 bool TExListView::eventFilter(QObject* watched, QEvent* e) {
     // A selection restored by a listing is in place before the user's next click or key.
     if (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::KeyPress) Flush();
+    if (dragOut_ && (watched == tree_->viewport() || watched == list_->viewport())) {
+        if (e->type() == QEvent::MouseButtonPress) {
+            auto* m = static_cast<QMouseEvent*>(e);
+            const QPoint at = m->position().toPoint();
+            dragFrom_.reset();
+            if (m->button() == Qt::LeftButton && RowAt(at) >= 0) dragFrom_ = at;
+        } else if (e->type() == QEvent::MouseButtonRelease) {
+            dragFrom_.reset();
+        } else if (e->type() == QEvent::MouseMove && dragFrom_) {
+            auto* m = static_cast<QMouseEvent*>(e);
+            if (!(m->buttons() & Qt::LeftButton)) {
+                dragFrom_.reset();
+            } else {
+                if (StartsDrag(*dragFrom_, m->position().toPoint())) {
+                    dragFrom_.reset();
+                    StartDrag();
+                }
+                return true; // a press on an item drags, it does not extend the selection
+            }
+        }
+    }
     if (e->type() == QEvent::KeyPress && (watched == tree_ || watched == list_)) {
         auto* key = static_cast<QKeyEvent*>(e);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&

@@ -2,6 +2,9 @@
 #include <QItemSelection>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "ExItemModel.h"
@@ -18,6 +21,9 @@ class TExSortProxy;
 // A file list: one item model behind the sort proxy, shown by a list view in the Icons,
 // Tiles and List styles and by a tree view with column headers in the Details style. Both
 // views share the selection. Rows are addressed in view order (the sorted order).
+// Drag-out: a left-button press on an item and a move of more than sqrt(8) pixels starts a
+// drag of the selected items' captions, offered as a copy only; OnDragFiles (when set) may
+// rewrite the names or cancel, OnDragDrop hears of a copy taken by another program.
 class TExListView : public QWidget {
     Q_OBJECT
 public:
@@ -66,6 +72,15 @@ public:
     // Widgets that get the list's keys and drops: both views and their viewports.
     QList<QWidget*> Views() const;
 
+    // Set by the owner; a list without OnDragFiles starts no drags.
+    std::function<void(std::vector<std::string>& files, bool& cancel)> OnDragFiles;
+    std::function<void()> OnDragDrop;
+    void SetDragOut(bool enabled);
+    // The move from the press point that starts a drag: squared distance above 8.
+    static bool StartsDrag(const QPoint& from, const QPoint& to);
+    // The drag of the selected items (a nested event loop until it ends).
+    void StartDrag();
+
 signals:
     void SelectionChanged();
     void Activated(); // Enter or a double-click
@@ -88,6 +103,8 @@ private:
     QAbstractItemDelegate* tiles_ = nullptr;
     int style_ = vsReport;
     bool acceptDrops_ = false;
+    bool dragOut_ = false;
+    std::optional<QPoint> dragFrom_; // viewport point of a left press on an item
     int sortIndex_ = 0;
     bool sortAsc_ = true;
 };

@@ -218,6 +218,9 @@ void TFmPondra::BuildWidgets() {
     lvFiles_->SetAcceptDrops(true);
     lvFiles_->Details()->viewport()->installEventFilter(this); // drops of local files
     lvFiles_->List()->viewport()->installEventFilter(this);
+    lvFiles_->OnDragFiles = [this](std::vector<std::string>& files, bool& cancel) { DragFiles(files, cancel); };
+    lvFiles_->OnDragDrop = [this] { DragDropped(); };
+    lvFiles_->SetDragOut(true);
     for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(lvFiles_->Details()),
                                  static_cast<QAbstractItemView*>(lvFiles_->List())})
         v->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -163,6 +163,13 @@ public:
     void DropFiles(int row, const std::vector<std::string>& names);
     // A placeholder ("*" + entry path) dropped on a local folder: downloaded, then copied.
     void DropNotice(const QByteArray& source, const QByteArray& dest);
+    // A drag-out of lvFiles begins with these captions: each becomes the entry's cache path
+    // when it is local, else its placeholder ("*" + entry path, a folder's with a final
+    // backslash), and DragAllLocal tells whether all were local. No mailbox: cancelled.
+    void DragFiles(std::vector<std::string>& files, bool& cancel);
+    // A drag-out taken by another program: notice 1 when an entry was not local.
+    void DragDropped();
+    bool DragAllLocal() const { return dragAllLocal_; }
 
 private:
     bool SelectionHasBusyEntry() const;
@@ -174,6 +181,7 @@ private:
     bool startupCancelled_ = false;
     bool searching_ = false;
     bool dragAllLocal_ = false;
+    bool toldPlaceholderDrag_ = false;
 
     QMap<QString, QAction*> actions_;
     QActionGroup* viewGroup_ = nullptr;

@@ -8,6 +8,7 @@
 #include "FileProps.h"
 #include "FmMsgBox.h"
 #include "FmNewName.h"
+#include "TextUtil.h"
 #include "UiText.h"
 
 #include <QApplication>
@@ -16,6 +17,8 @@
 #include <QMimeData>
 #include <QTimer>
 #include <QTreeView>
+
+#include <filesystem>
 
 namespace {
 struct TSelected {
@@ -33,6 +36,16 @@ std::vector<TSelected> SelectedRows(const TExListView* view) {
         rows.push_back({S(item.texts.value(0)), item.folder});
     }
     return rows;
+}
+// The cache path of a local entry. A local folder may have no cache folder yet (nothing
+// below it, or nothing fetched): it is made, so the program that takes the name finds one.
+std::string CachePath(const TMailFolder& box, const std::string& caption, bool folder) {
+    const std::string path = box.LocalDir() + caption;
+    if (folder) {
+        std::error_code ec;
+        std::filesystem::create_directories(path, ec);
+    }
+    return path;
 }
 } // namespace
 
@@ -92,7 +105,7 @@ void TFmPondra::CopyCommand() {
     for (const TSelected& r : rows) {
         const std::string path = box->CurrentPath + r.Name();
         if (box->IsLocal(path)) {
-            names.push_back(box->LocalDir() + r.caption);
+            names.push_back(CachePath(*box, r.caption, r.folder));
         } else {
             names.push_back("*" + box->CurrentPath + r.caption);
             allLocal = false;
@@ -111,7 +124,7 @@ void TFmPondra::PasteCommand() {
             target = box->CurrentPath + r.caption + "\\";
             break;
         }
-    for (const std::string& name : TClipboardFiles::Read(QApplication::clipboard()->mimeData()))
+    for (const std::string& name : TClipboardFiles::Paths(QApplication::clipboard()->mimeData()))
         box->AddLocal(target, name, true);
     RefreshOpsView();
     ListCurrent();
@@ -164,17 +177,71 @@ void TFmPondra::DropFiles(int row, const std::vector<std::string>& names) {
 }
 
 bool TFmPondra::FilesDropEvent(QEvent* e) {
-    if (e->type() != QEvent::DragEnter && e->type() != QEvent::DragMove && e->type() != QEvent::Drop)
-        return false;
+    const QEvent::Type type = e->type();
+    if (type == QEvent::DragLeave) {
+        lvFiles_->ClearSelection();
+        return true;
+    }
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return false;
     auto* drop = static_cast<QDropEvent*>(e);
+    // Local files only, taken as a copy: other URLs, other data and our own placeholders
+    // get no drop cursor anywhere on the list.
+    if (!(drop->possibleActions() & Qt::CopyAction) || !TClipboardFiles::HoldsUsableList(drop->mimeData())) {
+        drop->ignore();
+        return true;
+    }
     const int row = lvFiles_->RowAt(drop->position().toPoint()); // viewport coordinates
-    const std::vector<std::string> names = TClipboardFiles::Read(drop->mimeData());
+    if (type == QEvent::DragEnter) {
+        lvFiles_->ClearSelection();
+        lvFiles_->Current()->setFocus();
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        return true;
+    }
+    if (type == QEvent::DragMove) { // the item under the cursor shows where the drop goes
+        lvFiles_->ClearSelection();
+        lvFiles_->SetSelected(row, true);
+    }
+    const std::vector<std::string> names = TClipboardFiles::Paths(drop->mimeData());
     if (!AcceptsDrop(row, names)) {
         drop->ignore();
         return true;
     }
     drop->setDropAction(Qt::CopyAction);
     drop->accept();
-    if (e->type() == QEvent::Drop) DropFiles(row, names);
+    if (type == QEvent::Drop) DropFiles(row, names);
     return true;
+}
+
+void TFmPondra::DragFiles(std::vector<std::string>& files, bool& cancel) {
+    TMailFolder* box = folders_->CurrentFolder;
+    if (!box) {
+        cancel = true;
+        return;
+    }
+    dragAllLocal_ = true;
+    for (std::string& name : files) {
+        bool folder = false;
+        for (int row = 0; row < lvFiles_->RowCount(); ++row)
+            if (SameTextAscii(S(lvFiles_->CaptionAt(row)), name)) {
+                folder = lvFiles_->ItemAt(row).folder;
+                break;
+            }
+        const std::string path = box->CurrentPath + name + (folder ? "\\" : "");
+        if (box->IsLocal(path)) {
+            name = CachePath(*box, name, folder);
+        } else {
+            name = "*" + path;
+            dragAllLocal_ = false;
+        }
+    }
+    if (!dragAllLocal_ && !toldPlaceholderDrag_) {
+        toldPlaceholderDrag_ = true;
+        SetStatusText("Files not yet downloaded reach other programs only after a download; "
+                      "download them first to drag them out.");
+    }
+}
+
+void TFmPondra::DragDropped() {
+    if (!dragAllLocal_) ShowNotice(this, 1, QString(), 0, "Warning");
 }

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QDialog>
 #include <QDragEnterEvent>
@@ -21,7 +22,9 @@
 #include <QTreeWidget>
 
 #include "ClipboardFiles.h"
+#include "FileUrls.h"
 #include "DetailsPane.h"
+#include "ExSortProxy.h"
 #include "ExListView.h"
 #include "ExSysTray.h"
 #include "FmNewName.h"
@@ -487,6 +490,182 @@ private slots:
         QVERIFY(drop.isAccepted());
         QCOMPARE(box.Ops.Count(), 2);
         QCOMPARE(box.Ops.Get(1).Path, std::string("\\"));
+        box.Ops.Clear();
+    }
+
+    void dragOverSelectsTheTargetAndRefusesWhatCannotBeTaken() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& box = OpenBoxWith(w, {"\\d1\\", "\\f.txt"});
+        w.resize(900, 600);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QFile local(home->Path("in ü.txt"));
+        local.open(QIODevice::WriteOnly);
+        local.write("hello");
+        local.close();
+        TExListView* files = w.FilesView();
+        QWidget* viewport = files->Current()->viewport();
+        auto centre = [&](const QString& caption) {
+            return files->Current()->visualRect(files->Proxy()->index(RowOf(files, caption), 0)).center();
+        };
+        auto selected = [&] {
+            QStringList names;
+            for (int row : files->SelectedRows()) names << files->CaptionAt(row);
+            return names;
+        };
+        QMimeData data;
+        data.setData("text/uri-list", FileUrls::UriList({S(home->Path("in ü.txt"))}));
+        // Entering over a file still takes the drag: it may go on to a folder.
+        QDragEnterEvent enter(centre("f.txt"), Qt::CopyAction | Qt::MoveAction, &data,
+                              Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        QVERIFY(enter.isAccepted());
+        QCOMPARE(enter.dropAction(), Qt::CopyAction);
+        QDragMoveEvent overFile(centre("f.txt"), Qt::CopyAction | Qt::MoveAction, &data,
+                                Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &overFile);
+        QVERIFY(!overFile.isAccepted());
+        QCOMPARE(selected(), QStringList{"f.txt"}); // the item under the cursor shows
+        QDragMoveEvent overFolder(centre("d1"), Qt::CopyAction | Qt::MoveAction, &data,
+                                  Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &overFolder);
+        QVERIFY(overFolder.isAccepted());
+        QCOMPARE(overFolder.dropAction(), Qt::CopyAction); // never a move
+        QCOMPARE(selected(), QStringList{"d1"});
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(viewport, &leave);
+        QVERIFY(selected().isEmpty());
+        QDragEnterEvent again(centre("d1"), Qt::CopyAction | Qt::MoveAction, &data,
+                              Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &again);
+        QDropEvent drop(QPointF(centre("d1")), Qt::CopyAction | Qt::MoveAction, &data,
+                        Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(drop.dropAction(), Qt::CopyAction);
+        QCOMPARE(box.Ops.Count(), 1);
+        QCOMPARE(box.Ops.Get(0).Path, std::string("\\d1\\"));
+        QCOMPARE(box.Ops.Get(0).Name, S(home->Path("in ü.txt")));
+        QVERIFY(QFileInfo::exists(home->Path("in ü.txt"))); // the source stays
+        box.Ops.Clear();
+
+        // Other URLs (even beside a file), plain text, our placeholders, a move-only drag:
+        // no drop cursor anywhere, nothing queued.
+        struct TCase {
+            const char* what;
+            QByteArray format, bytes;
+            Qt::DropActions actions;
+        };
+        const TCase refused[] = {
+            {"web URL", "text/uri-list", "https://example.org/x\r\n", Qt::CopyAction},
+            {"file and web URL", "text/uri-list",
+             FileUrls::UriList({S(home->Path("in ü.txt"))}) + "http://x/y\r\n", Qt::CopyAction},
+            {"text", "text/plain", home->Path("in ü.txt").toUtf8(), Qt::CopyAction},
+            {"placeholder", TClipboardFiles::PrivateType, "*\\f.txt\n", Qt::CopyAction},
+            {"move only", "text/uri-list", FileUrls::UriList({S(home->Path("in ü.txt"))}),
+             Qt::MoveAction},
+        };
+        for (const TCase& c : refused) {
+            QMimeData bad;
+            bad.setData(c.format, c.bytes);
+            if (c.format == TClipboardFiles::PrivateType)
+                bad.setData("text/uri-list", FileUrls::UriList({S(home->Path("in ü.txt"))}));
+            for (const QString& at : {QString("d1"), QString()}) {
+                const QPoint p = at.isEmpty() ? QPoint(viewport->width() - 5, viewport->height() - 5) : centre(at);
+                QDragEnterEvent e(p, c.actions, &bad, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(viewport, &e);
+                QVERIFY2(!e.isAccepted(), c.what);
+                QDropEvent d(QPointF(p), c.actions, &bad, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(viewport, &d);
+                QVERIFY2(!d.isAccepted(), c.what);
+            }
+        }
+        QCOMPARE(box.Ops.Count(), 0);
+
+        // With no mailbox open the list takes nothing; the search results never do.
+        w.Folders().CurrentFolder = nullptr;
+        QDragMoveEvent closed(QPoint(viewport->width() - 5, viewport->height() - 5), Qt::CopyAction,
+                              &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &closed);
+        QVERIFY(!closed.isAccepted());
+        for (int style : {TExListView::vsIcon, TExListView::vsReport}) {
+            w.SearchView()->SetViewStyle(style);
+            for (QWidget* v : w.SearchView()->Views()) QVERIFY(!v->acceptDrops());
+        }
+        w.Folders().CurrentFolder = &box;
+        // In the other view of lvFiles, the drop lands through the same rules.
+        w.SetViewStyle(files->ViewStyle() == TExListView::vsReport ? TExListView::vsIcon
+                                                                   : TExListView::vsReport);
+        QWidget* icons = files->Current()->viewport();
+        QVERIFY(icons != viewport && icons->acceptDrops());
+        const QPoint space(icons->width() - 5, icons->height() - 5);
+        QDragEnterEvent intoIcons(space, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(icons, &intoIcons);
+        QDropEvent onIcon(QPointF(space), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(icons, &onIcon);
+        QVERIFY(onIcon.isAccepted());
+        QCOMPARE(box.Ops.Count(), 1);
+        QCOMPARE(box.Ops.Get(0).Path, std::string("\\"));
+        box.Ops.Clear();
+    }
+
+    void dragOutNamesAndTheNoticeAfterADrop() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& box = OpenBoxWith(w, {"\\d1\\", "\\f.txt", "\\d2\\", "\\d2\\g.txt"});
+        std::vector<std::string> names{"d1", "f.txt", "d2"};
+        bool cancel = false;
+        w.DragFiles(names, cancel);
+        QVERIFY(!cancel);
+        // The empty folder is local (nothing below it is missing): its cache path, which
+        // now exists for the program that takes it. The others: placeholders.
+        QCOMPARE(names, (std::vector<std::string>{box.LocalDir() + "d1", "*\\f.txt", "*\\d2\\"}));
+        QVERIFY(QFileInfo(Q(box.LocalDir() + "d1")).isDir());
+        QVERIFY(!w.DragAllLocal());
+        QVERIFY(w.PanelText(0).contains("download them first"));
+
+        // Notice 1 after a drop elsewhere, only when an entry was not local.
+        QTimer::singleShot(3000, [] { // a notice that should not be there fails the test, not hang it
+            if (QWidget* m = QApplication::activeModalWidget()) m->close();
+        });
+        names = {"d1"};
+        w.DragFiles(names, cancel);
+        QVERIFY(w.DragAllLocal());
+        w.DragDropped();
+        QVERIFY(!IniFile().ValueExists("MsgBox", "1"));
+        names = {"f.txt"};
+        w.DragFiles(names, cancel);
+        bool shown = false;
+        WhenModal([&](QWidget* m) {
+            shown = true;
+            m->close();
+        });
+        w.DragDropped();
+        QVERIFY(shown);
+        QVERIFY(IniFile().ValueExists("MsgBox", "1"));
+
+        w.Folders().CurrentFolder = nullptr;
+        w.DragFiles(names, cancel);
+        QVERIFY(cancel);
+    }
+
+    void dropNoticeQueuesOneDownloadPerPair() {
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& box = OpenBoxWith(w, {"\\d\\", "\\d\\f.txt"});
+        const QByteArray dest = home->Path("out").toUtf8();
+        w.DropNotice("*\\d\\f.txt", dest);
+        w.DropNotice("*\\D\\F.TXT", dest); // the same pair, in other case
+        QCOMPARE(box.PendingDrags->Count(), 1);
+        QCOMPARE(box.Ops.Count(), 1);
+        QCOMPARE(box.Ops.Get(0).Ticket, box.PendingDrags->Item(0).Ticket);
+        w.DropNotice("\\d\\f.txt", dest); // no placeholder: nothing queued
+        QCOMPARE(box.Ops.Count(), 1);
+        w.Folders().CurrentFolder = nullptr;
+        w.DropNotice("*\\d\\f.txt", home->Path("other").toUtf8()); // nowhere to go
+        QCOMPARE(box.PendingDrags->Count(), 1);
+        box.PendingDrags->Clear();
         box.Ops.Clear();
     }
 
