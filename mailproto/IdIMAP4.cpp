@@ -15,6 +15,9 @@ using prototext::Trim;
 using prototext::Upper;
 using prototext::ParseDecimal;
 
+// The Subject lines of a header: all a listing needs, and what servers keep in their caches.
+const char* const kSubjectItem = "BODY.PEEK[HEADER.FIELDS (SUBJECT)]";
+
 const char* const kNumberError =
     "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.";
 const char* const kByeError =
@@ -405,6 +408,8 @@ void TIdIMAP4::Connect() {
   FMailBox = {};
   FLastResult = {};
   FSawBye = false;
+  FSizeUids.clear();
+  FSizeUidsAt = -1;
   try {
     TGreetingWait wait(*this);
     ReadGreeting();
@@ -449,12 +454,26 @@ void TIdIMAP4::Login() {
       throw EIdReplyError(text, FLastResult.Code, 0);
     }
     FState = csAuthenticated;
-    RequestCapability();
+    // Servers name their capabilities after login in the LOGIN answer's response code;
+    // only one that does not is asked.
+    if (TakeCapabilities(ResponseCodeValue(FLastResult.Text, "CAPABILITY"))) return;
   } else {
     FState = csAuthenticated;
     FCmdCounter = 0;
   }
   RequestCapability();
+}
+
+bool TIdIMAP4::TakeCapabilities(const std::string& list) {
+  std::vector<std::string> words;
+  std::size_t pos = 0;
+  while (pos < list.size() && words.size() < kMaxCapabilities) {
+    std::string w = NextWord(list, pos);
+    if (!w.empty()) words.push_back(std::move(w));
+  }
+  if (words.empty()) return false;
+  FCapabilities = std::move(words);
+  return true;
 }
 
 void TIdIMAP4::RequestCapability() {
@@ -753,23 +772,31 @@ int64_t TIdIMAP4::MailboxSize() {
   const int expected = FMailBox.TotalMsgs;
   // "1:*" names no message in an empty mailbox, and servers refuse it; the size is 0.
   if (expected == 0) return 0;
-  const std::string tag = SendTagged("FETCH 1:* (RFC822.SIZE)");
+  const std::string tag = SendTagged("FETCH 1:* (UID RFC822.SIZE)");
   int seen = 0;
   bool bad = false;
   int64_t sum = 0;
+  std::vector<std::string> uids(static_cast<std::size_t>(expected));
   ReadResponse(tag, [&](const std::string& line) {
     if (seen >= expected) return false;
     ++seen;
-    int64_t number = 0, size = 0;
+    int64_t number = 0, size = 0, uid = 0;
     std::string keyword;
     if (NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
-        ParseDecimal(ItemValue(line, "RFC822.SIZE"), size))
+        ParseDecimal(ItemValue(line, "RFC822.SIZE"), size)) {
       sum = SaturatingAdd(sum, size);
-    else
+      if (number >= 1 && number <= expected && ParseDecimal(ItemValue(line, "UID"), uid) && uid > 0)
+        uids[static_cast<std::size_t>(number - 1)] = std::to_string(uid);
+    } else {
       bad = true;
+    }
     return false;
   });
   if (FLastResult.Code != "OK" || bad || seen < expected) return -1;
+  if (std::none_of(uids.begin(), uids.end(), [](const std::string& u) { return u.empty(); })) {
+    FSizeUids = std::move(uids);
+    FSizeUidsAt = FCmdCounter;
+  }
   return sum;
 }
 
@@ -781,6 +808,11 @@ bool TIdIMAP4::FetchUids(int count, std::vector<std::string>& uids) {
   CheckState({csSelected});
   uids.assign(static_cast<std::size_t>(count > 0 ? count : 0), std::string());
   if (count <= 0) return true;
+  if (FSizeUidsAt == FCmdCounter && FSizeUids.size() == static_cast<std::size_t>(count)) {
+    // MailboxSize named them just now, and no command since could have changed them.
+    uids = FSizeUids;
+    return true;
+  }
   const std::string tag = SendTagged("FETCH 1:" + std::to_string(count) + " (UID)");
   ReadResponse(tag, [&](const std::string& line) {
     int64_t number = 0, uid = 0;
@@ -827,32 +859,42 @@ void TIdIMAP4::FetchSubjects(const std::vector<int>& numbers, TIdMessage& messag
                              const TIdSubjectSink& sink) {
   CheckState({csSelected});
   CheckNumbers(numbers);
-  for (std::size_t start = 0; start < numbers.size(); start += kSubjectChunk) {
-    const std::size_t end = std::min(numbers.size(), start + kSubjectChunk);
-    std::vector<int> sorted(numbers.begin() + static_cast<std::ptrdiff_t>(start),
-                            numbers.begin() + static_cast<std::ptrdiff_t>(end));
-    std::sort(sorted.begin(), sorted.end());
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  for (std::size_t start = 0, end = 0; start < numbers.size(); start = end) {
+    // As many messages as fit a command of kMaxSetLength characters: ranges of
+    // consecutive numbers take one element of the set each.
+    end = std::min(numbers.size(), start + kSubjectChunk);
+    std::vector<int> sorted;
     std::string set;
-    for (std::size_t i = 0; i < sorted.size();) {
-      std::size_t j = i;
-      while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1) ++j;
-      if (!set.empty()) set += ',';
-      set += std::to_string(sorted[i]);
-      if (j > i) set += ':' + std::to_string(sorted[j]);
-      i = j + 1;
+    for (;;) {
+      sorted.assign(numbers.begin() + static_cast<std::ptrdiff_t>(start),
+                    numbers.begin() + static_cast<std::ptrdiff_t>(end));
+      std::sort(sorted.begin(), sorted.end());
+      sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+      set.clear();
+      for (std::size_t i = 0; i < sorted.size();) {
+        std::size_t j = i;
+        while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1) ++j;
+        if (!set.empty()) set += ',';
+        set += std::to_string(sorted[i]);
+        if (j > i) set += ':' + std::to_string(sorted[j]);
+        i = j + 1;
+      }
+      if (set.size() <= kMaxSetLength || end - start == 1) break;
+      end = start + (end - start) / 2;
     }
     std::map<int, TIdSubjectResult> results;
     std::set<int> answered;
     for (int n : sorted) results[n];
-    const std::string tag = SendTagged("FETCH " + set + " (UID RFC822.HEADER)");
+    const std::string tag = SendTagged("FETCH " + set + " (UID " + kSubjectItem + ")");
     for (;;) {
       std::string answer;
       int64_t number = 0;
       const bool complete = ReadResponse(tag, [&](const std::string& line) {
         std::string keyword;
         if (!NumberedUntagged(line, number, keyword) || keyword != "FETCH") return false;
-        if (FindItem(line, "RFC822.HEADER") == std::string::npos) return false;  // flags
+        // The answer names the fields as asked, or with the names quoted or in another
+        // case; without the item it is a flag update.
+        if (FindItem(line, "BODY[HEADER.FIELDS") == std::string::npos) return false;
         answer = line;
         return true;
       });

@@ -1,5 +1,5 @@
 // IMAP4 client: greeting, LOGIN, CAPABILITY, SELECT, FETCH (RFC822.HEADER, RFC822,
-// RFC822.SIZE), STORE +FLAGS.SILENT (\Deleted), EXPUNGE, LOGOUT. Connection, TLS, time-outs
+// RFC822.SIZE, UID, the Subject lines), STORE +FLAGS.SILENT (\Deleted), EXPUNGE, LOGOUT. Connection, TLS, time-outs
 // and error texts come from TIdTCPConnection (plain port 143, implicit-TLS port 993).
 //
 // One session per operation: Connect() (greeting and login), SelectMailbox("INBOX"), the
@@ -66,20 +66,23 @@ public:
   static constexpr uint64_t kMaxMessageLiteral = 4ull << 30;      // RFC822 and any other
   static constexpr int64_t kMaxMessageCount = 0x7FFFFFFF;         // EXISTS
   static constexpr std::size_t kMaxCapabilities = 1000;
-  static constexpr std::size_t kSubjectChunk = 1000;
+  static constexpr std::size_t kSubjectChunk = 10000;  // messages a subject FETCH at most
+  static constexpr std::size_t kMaxSetLength = 8000;   // characters of its message set at most
 
   TIdIMAP4();
   ~TIdIMAP4() override;
 
   TIdIMAP4AuthenticationType AuthType = atUserPass;
   TIdIMAP4RetrieveOnSelect RetrieveOnSelect = rsDisabled;  // only rsDisabled is supported
-  // Before each command, input that arrives within this many milliseconds is dropped.
-  int MilliSecsToWaitToClearBuffer = 10;
+  // Before each command, input already received, and what arrives within this many
+  // milliseconds, is dropped (0: no wait; the replies of a command are never stray).
+  int MilliSecsToWaitToClearBuffer = 0;
   char MailBoxSeparator = '/';
   // Progress of the message text while FetchMessage reads it (bytes of the literal so far).
   TWorkEvent OnWorkForPart;
 
-  // TCP (+ TLS), greeting, LOGIN, CAPABILITY. A greeting other than OK or PREAUTH and a
+  // TCP (+ TLS), greeting, LOGIN, CAPABILITY (unless LOGIN's answer named the
+  // capabilities in its response code). A greeting other than OK or PREAUTH and a
   // LOGIN answered NO or BAD raise the server's text; on any error the connection is
   // closed again.
   void Connect() override;
@@ -104,14 +107,17 @@ public:
   // EXPUNGE: removes the messages flagged \Deleted from the selected mailbox. Message
   // numbers of the remaining messages change afterwards.
   bool ExpungeMailbox();
-  // Sum of RFC822.SIZE over all messages of the selected mailbox; -1 on failure.
+  // Sum of RFC822.SIZE over all messages of the selected mailbox; -1 on failure. The same
+  // FETCH asks for the UIDs, which a FetchUids right after it takes from there.
   int64_t MailboxSize();
 
   // FETCH 1:count (UID): uids[k] := the UID of message k + 1, empty when the answer names
-  // none. False (every UID empty) when the server refuses.
+  // none. False (every UID empty) when the server refuses. Straight after a MailboxSize
+  // that named a UID for each of count messages, those are the answer, without a command.
   bool FetchUids(int count, std::vector<std::string>& uids);
   // The subjects of the given messages, fetched in ranges of at most kSubjectChunk
-  // messages a command ("FETCH set (UID RFC822.HEADER)"); a range the server refuses is
+  // messages and kMaxSetLength characters a command ("FETCH set (UID
+  // BODY.PEEK[HEADER.FIELDS (SUBJECT)])": the header's Subject lines); a range the server refuses is
   // fetched again one message at a time. Outcomes go to sink in the order of numbers:
   // srRead, srNotRead where FetchHeader would return false, srError where it would raise
   // (the session stays in step). message is the scratch object the headers are parsed
@@ -139,6 +145,8 @@ private:
 
   void Login();
   void RequestCapability();
+  // Takes a capability list ("IMAP4rev1 IDLE ..."); false when it is empty.
+  bool TakeCapabilities(const std::string& list);
   void CheckState(std::initializer_list<TIdIMAP4ConnectionState> allowed) const;
   void ClearStrayInput();
   std::string SendTagged(const std::string& command);
@@ -176,4 +184,6 @@ private:
   TIdMailBox FMailBox;
   TIdIMAP4Result FLastResult;
   bool FSawBye = false;
+  std::vector<std::string> FSizeUids;  // the UIDs the last MailboxSize named
+  int FSizeUidsAt = -1;                // FCmdCounter after that MailboxSize
 };

@@ -33,19 +33,18 @@ const char* const kBye =
 fake::FakeServer& LoggedIn(fake::FakeServer& srv) {
   return srv.SendLine("* OK [CAPABILITY IMAP4rev1] ready")
       .Reply("C1 LOGIN user1 \"secret pass\"", "C1 OK Logged in")
-      .Reply("C2 CAPABILITY", "* CAPABILITY IMAP4rev1 IDLE\r\nC2 OK done")
-      .Reply("C3 CAPABILITY", "* CAPABILITY IMAP4rev1 IDLE UIDPLUS\r\nC3 OK done");
+      .Reply("C2 CAPABILITY", "* CAPABILITY IMAP4rev1 IDLE UIDPLUS\r\nC2 OK done");
 }
 
 fake::FakeServer& Selected(fake::FakeServer& srv, int exists) {
-  return LoggedIn(srv).Reply("C4 SELECT \"INBOX\"",
+  return LoggedIn(srv).Reply("C3 SELECT \"INBOX\"",
                              "* FLAGS (\\Answered \\Deleted \\Seen)\r\n"
                              "* OK [PERMANENTFLAGS (\\Deleted \\Seen \\*)] Flags permitted.\r\n"
                              "* " + std::to_string(exists) + " EXISTS\r\n"
                              "* 1 RECENT\r\n"
                              "* OK [UNSEEN 2] First unseen.\r\n"
                              "* OK [UIDVALIDITY 1700000000] UIDs valid\r\n"
-                             "C4 OK [READ-WRITE] Select completed.");
+                             "C3 OK [READ-WRITE] Select completed.");
 }
 
 // A literal: "{n}" CR LF and the bytes.
@@ -95,7 +94,7 @@ TEST(Imap4Syntax, MailboxNamesInModifiedUtf7) {
 
 TEST(Imap4Session, TagsQuotingAndSelectedMailbox) {
   fake::FakeServer srv;
-  Selected(srv, 3).Reply("C5 LOGOUT", "* BYE Logging out\r\nC5 OK Logout completed.").Close();
+  Selected(srv, 3).Reply("C4 LOGOUT", "* BYE Logging out\r\nC4 OK Logout completed.").Close();
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -125,8 +124,7 @@ TEST(Imap4Session, PasswordOfLettersAndDigitsIsSentAsAnAtom) {
   fake::FakeServer srv;
   srv.SendLine("* OK ready")
       .Reply("C1 LOGIN user1 Tavrel1", "C1 OK")
-      .Reply("C2 CAPABILITY", "C2 OK")
-      .Reply("C3 CAPABILITY", "C3 OK");
+      .Reply("C2 CAPABILITY", "C2 OK");
   srv.Start();
   Imap imap(srv.Port());
   imap.Password = "Tavrel1";
@@ -202,7 +200,7 @@ TEST(Imap4Session, LineBreakInPasswordIsNeverSent) {
 
 TEST(Imap4Session, SelectRefusedLeavesAuthenticatedState) {
   fake::FakeServer srv;
-  LoggedIn(srv).Reply("C4 SELECT \"Missing\"", "C4 NO Mailbox doesn't exist: Missing");
+  LoggedIn(srv).Reply("C3 SELECT \"Missing\"", "C3 NO Mailbox doesn't exist: Missing");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -227,7 +225,7 @@ TEST(Imap4Session, CommandsBeforeLoginRaiseTheWrongStateError) {
 
 TEST(Imap4Session, AbsurdExistsCountIsRefused) {
   fake::FakeServer srv;
-  LoggedIn(srv).Reply("C4 SELECT \"INBOX\"", "* 99999999999 EXISTS\r\nC4 OK [READ-WRITE] done");
+  LoggedIn(srv).Reply("C3 SELECT \"INBOX\"", "* 99999999999 EXISTS\r\nC3 OK [READ-WRITE] done");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -242,8 +240,8 @@ TEST(Imap4Session, AbsurdExistsCountIsRefused) {
 
 TEST(Imap4Fetch, HeaderFromLiteral) {
   fake::FakeServer srv;
-  Selected(srv, 2).Reply("C5 FETCH 2 (RFC822.HEADER)",
-                         "* 2 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK Fetch completed.");
+  Selected(srv, 2).Reply("C4 FETCH 2 (RFC822.HEADER)",
+                         "* 2 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC4 OK Fetch completed.");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -256,19 +254,19 @@ TEST(Imap4Fetch, HeaderFromLiteral) {
 
 TEST(Imap4Fetch, AnswersWithoutUsableLiteralReturnFalseAndStayInStep) {
   const std::vector<std::pair<const char*, std::string>> cases = {
-      {"NIL", "* 1 FETCH (RFC822.HEADER NIL)\r\nC5 OK done"},
-      {"quoted", "* 1 FETCH (RFC822.HEADER \"Subject: x\")\r\nC5 OK done"},
-      {"empty literal", "* 1 FETCH (RFC822.HEADER {0}\r\n)\r\nC5 OK done"},
-      {"no answer at all", "C5 OK done"},
-      {"refused", "C5 BAD Invalid messageset"},
+      {"NIL", "* 1 FETCH (RFC822.HEADER NIL)\r\nC4 OK done"},
+      {"quoted", "* 1 FETCH (RFC822.HEADER \"Subject: x\")\r\nC4 OK done"},
+      {"empty literal", "* 1 FETCH (RFC822.HEADER {0}\r\n)\r\nC4 OK done"},
+      {"no answer at all", "C4 OK done"},
+      {"refused", "C4 BAD Invalid messageset"},
       {"answer for another message only",
-       "* 2 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK done"},
+       "* 2 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC4 OK done"},
   };
   for (const auto& [name, reply] : cases) {
     SCOPED_TRACE(name);
     fake::FakeServer srv;
-    Selected(srv, 2).Reply("C5 FETCH 1 (RFC822.HEADER)", reply).Reply(
-        "C6 FETCH 1 (RFC822.HEADER)", "* 1 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC6 OK");
+    Selected(srv, 2).Reply("C4 FETCH 1 (RFC822.HEADER)", reply).Reply(
+        "C5 FETCH 1 (RFC822.HEADER)", "* 1 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK");
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
@@ -282,12 +280,12 @@ TEST(Imap4Fetch, AnswersWithoutUsableLiteralReturnFalseAndStayInStep) {
 
 TEST(Imap4Fetch, UnsolicitedLinesAndLiteralsBeforeTheAnswerAreSkipped) {
   fake::FakeServer srv;
-  Selected(srv, 2).Reply("C5 FETCH 1 (RFC822.HEADER)",
+  Selected(srv, 2).Reply("C4 FETCH 1 (RFC822.HEADER)",
                          "* 1 FETCH (FLAGS (\\Seen))\r\n"
-                         "* 2 FETCH (BODY[] " + Literal("C5 OK fake\r\n* 1 FETCH (RFC822.HEADER {3}\r\n") +
+                         "* 2 FETCH (BODY[] " + Literal("C4 OK fake\r\n* 1 FETCH (RFC822.HEADER {3}\r\n") +
                              ")\r\n"
                              "* 3 EXISTS\r\n"
-                             "* 1 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK done");
+                             "* 1 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC4 OK done");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -311,8 +309,8 @@ TEST(Imap4Fetch, MessageWithAttachmentUidFlagsAndProgress) {
       "aGVsbG8ud29ybGQK\r\n\r\n"
       "--XyZ=_1--\r\n";
   fake::FakeServer srv;
-  Selected(srv, 1).Reply("C5 FETCH 1 (RFC822)",
-                         "* 1 FETCH (UID 42 RFC822 " + Literal(mail) + " FLAGS (\\Seen \\Recent))\r\nC5 OK");
+  Selected(srv, 1).Reply("C4 FETCH 1 (RFC822)",
+                         "* 1 FETCH (UID 42 RFC822 " + Literal(mail) + " FLAGS (\\Seen \\Recent))\r\nC4 OK");
   srv.Start();
   Imap imap(srv.Port());
   std::vector<int64_t> progress;
@@ -349,7 +347,7 @@ TEST(Imap4Fetch, AbsurdLiteralSizesGiveACleanError) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fake::FakeServer srv;
-    Selected(srv, 1).Expect("C5 FETCH *").SendLine(c.reply);
+    Selected(srv, 1).Expect("C4 FETCH *").SendLine(c.reply);
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
@@ -370,7 +368,7 @@ TEST(Imap4Fetch, ServerBreakingOffMidReplyGivesACleanError) {
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
     fake::FakeServer srv;
-    Selected(srv, 1).Expect("C5 FETCH 1 (RFC822)").Send(bytes).Close();
+    Selected(srv, 1).Expect("C4 FETCH 1 (RFC822)").Send(bytes).Close();
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
@@ -385,7 +383,7 @@ TEST(Imap4Fetch, UnexpectedByeRaisesAndDisconnects) {
   const std::vector<std::pair<const char*, std::function<void(fake::FakeServer&)>>> cases = {
       {"in the answer",
        [](fake::FakeServer& s) {
-         s.Reply("C5 FETCH 1 (RFC822.HEADER)", "* BYE Disconnected for inactivity.").Close();
+         s.Reply("C4 FETCH 1 (RFC822.HEADER)", "* BYE Disconnected for inactivity.").Close();
        }},
       {"while idle, before the next command",
        [](fake::FakeServer& s) { s.SendLine("* BYE Disconnected for inactivity."); }},
@@ -412,18 +410,18 @@ TEST(Imap4Fetch, UnexpectedByeRaisesAndDisconnects) {
 
 TEST(Imap4Mailbox, MailboxSize) {
   const std::vector<std::tuple<const char*, int, std::string, int64_t>> cases = {
-      {"sum", 2, "* 1 FETCH (RFC822.SIZE 120)\r\n* 2 FETCH (RFC822.SIZE 3000)\r\nC5 OK", 3120},
+      {"sum", 2, "* 1 FETCH (RFC822.SIZE 120)\r\n* 2 FETCH (RFC822.SIZE 3000)\r\nC4 OK", 3120},
       {"beyond 32 bits", 2,
-       "* 1 FETCH (RFC822.SIZE 4294967296)\r\n* 2 FETCH (UID 9 RFC822.SIZE 1)\r\nC5 OK", 4294967297},
-      {"not a FETCH answer", 2, "* 1 FETCH (RFC822.SIZE 120)\r\n* 1 EXPUNGE\r\nC5 OK", -1},
-      {"size missing", 1, "* 1 FETCH (RFC822.SIZE abc)\r\nC5 OK", -1},
-      {"fewer answers than messages", 2, "* 1 FETCH (RFC822.SIZE 120)\r\nC5 OK", -1},
-      {"refused", 2, "C5 BAD Invalid messageset", -1},
+       "* 1 FETCH (RFC822.SIZE 4294967296)\r\n* 2 FETCH (UID 9 RFC822.SIZE 1)\r\nC4 OK", 4294967297},
+      {"not a FETCH answer", 2, "* 1 FETCH (RFC822.SIZE 120)\r\n* 1 EXPUNGE\r\nC4 OK", -1},
+      {"size missing", 1, "* 1 FETCH (RFC822.SIZE abc)\r\nC4 OK", -1},
+      {"fewer answers than messages", 2, "* 1 FETCH (RFC822.SIZE 120)\r\nC4 OK", -1},
+      {"refused", 2, "C4 BAD Invalid messageset", -1},
   };
   for (const auto& [name, exists, reply, size] : cases) {
     SCOPED_TRACE(name);
     fake::FakeServer srv;
-    Selected(srv, exists).Reply("C5 FETCH 1:* (RFC822.SIZE)", reply);
+    Selected(srv, exists).Reply("C4 FETCH 1:* (UID RFC822.SIZE)", reply);
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
@@ -435,9 +433,9 @@ TEST(Imap4Mailbox, MailboxSize) {
 TEST(Imap4Mailbox, DeleteFlagsAndExpunge) {
   fake::FakeServer srv;
   Selected(srv, 3)
-      .Reply("C5 STORE 3,1 +FLAGS.SILENT (\\Deleted)", "C5 OK Store completed.")
-      .Reply("C6 STORE 2 +FLAGS.SILENT (\\Deleted)", "C6 NO [READ-ONLY] Mailbox is read-only.")
-      .Reply("C7 EXPUNGE", "* 3 EXPUNGE\r\n* 1 EXPUNGE\r\nC7 OK Expunge completed.");
+      .Reply("C4 STORE 3,1 +FLAGS.SILENT (\\Deleted)", "C4 OK Store completed.")
+      .Reply("C5 STORE 2 +FLAGS.SILENT (\\Deleted)", "C5 NO [READ-ONLY] Mailbox is read-only.")
+      .Reply("C6 EXPUNGE", "* 3 EXPUNGE\r\n* 1 EXPUNGE\r\nC6 OK Expunge completed.");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -454,7 +452,7 @@ TEST(Imap4Mailbox, DeleteFlagsAndExpunge) {
 
 TEST(Imap4Mailbox, LogoutAnsweredByByeAndCloseOnly) {
   fake::FakeServer srv;
-  LoggedIn(srv).Reply("C4 LOGOUT", "* BYE Logging out").Close();
+  LoggedIn(srv).Reply("C3 LOGOUT", "* BYE Logging out").Close();
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -464,7 +462,7 @@ TEST(Imap4Mailbox, LogoutAnsweredByByeAndCloseOnly) {
 
 TEST(Imap4Mailbox, LogoutFailingStillCloses) {
   fake::FakeServer srv;
-  LoggedIn(srv).Expect("C4 LOGOUT").Close();
+  LoggedIn(srv).Expect("C3 LOGOUT").Close();
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -503,16 +501,16 @@ Lines SubjectOutcomes(TIdIMAP4& imap, const std::vector<int>& numbers) {
 TEST(Imap4Batch, RangeAnswersAreMatchedByNumber) {
   fake::FakeServer srv;
   Selected(srv, 5)
-      .Expect("C5 FETCH 1:4 (UID RFC822.HEADER)")
-      .Send("* 2 FETCH (UID 12 RFC822.HEADER " + Literal(HeaderWith("two")) + ")\r\n"
+      .Expect("C4 FETCH 1:4 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .Send("* 2 FETCH (UID 12 BODY[HEADER.FIELDS (SUBJECT)] " + Literal(HeaderWith("two")) + ")\r\n"
             "* 1 FETCH (FLAGS (\\Seen))\r\n"  // a flag update, no header
-            "* 1 FETCH (RFC822.HEADER " + Literal(HeaderWith("one")) + " UID 11)\r\n"
-            "* 9 FETCH (UID 19 RFC822.HEADER " + Literal(HeaderWith("nine")) + ")\r\n"
-            "* 2 FETCH (UID 12 RFC822.HEADER " + Literal(HeaderWith("again")) + ")\r\n"
-            "* 3 FETCH (UID 13 RFC822.HEADER NIL)\r\n"
-            "C5 OK Fetch completed.\r\n")
-      .Expect("C6 FETCH 5 (UID RFC822.HEADER)")
-      .SendLine("* 5 FETCH (UID 15 RFC822.HEADER " + Literal(HeaderWith("five")) + ")\r\nC6 OK");
+            "* 1 FETCH (BODY[HEADER.FIELDS (\"Subject\")] " + Literal(HeaderWith("one")) + " UID 11)\r\n"
+            "* 9 FETCH (UID 19 BODY[HEADER.FIELDS (SUBJECT)] " + Literal(HeaderWith("nine")) + ")\r\n"
+            "* 2 FETCH (UID 12 BODY[HEADER.FIELDS (SUBJECT)] " + Literal(HeaderWith("again")) + ")\r\n"
+            "* 3 FETCH (UID 13 BODY[HEADER.FIELDS (SUBJECT)] NIL)\r\n"
+            "C4 OK Fetch completed.\r\n")
+      .Expect("C5 FETCH 5 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .SendLine("* 5 FETCH (UID 15 BODY[HEADER.FIELDS (SUBJECT)] " + Literal(HeaderWith("five")) + ")\r\nC5 OK");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -533,9 +531,9 @@ TEST(Imap4Batch, DataLongerThanItsLiteralEndsTheSession) {
   const std::string grown = header.substr(0, 20) + "GARBAGE" + header.substr(20);
   fake::FakeServer srv;
   Selected(srv, 1)
-      .Expect("C5 FETCH 1 (UID RFC822.HEADER)")
-      .Send("* 1 FETCH (UID 11 RFC822.HEADER {" + std::to_string(header.size()) + "}\r\n" + grown +
-            ")\r\nC5 OK Fetch completed.\r\n");
+      .Expect("C4 FETCH 1 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .Send("* 1 FETCH (UID 11 BODY[HEADER.FIELDS (SUBJECT)] {" + std::to_string(header.size()) + "}\r\n" + grown +
+            ")\r\nC4 OK Fetch completed.\r\n");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -554,9 +552,9 @@ TEST(Imap4Batch, DataLongerThanItsLiteralIsSeenAlsoWhenABlankFollows) {
   ASSERT_EQ(grown[blank + 2], ' ');
   fake::FakeServer srv;
   Selected(srv, 1)
-      .Expect("C5 FETCH 1 (UID RFC822.HEADER)")
-      .Send("* 1 FETCH (UID 11 RFC822.HEADER {" + std::to_string(blank + 2) + "}\r\n" + grown +
-            ")\r\nC5 OK Fetch completed.\r\n");
+      .Expect("C4 FETCH 1 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .Send("* 1 FETCH (UID 11 BODY[HEADER.FIELDS (SUBJECT)] {" + std::to_string(blank + 2) + "}\r\n" + grown +
+            ")\r\nC4 OK Fetch completed.\r\n");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -568,12 +566,12 @@ TEST(Imap4Batch, DataLongerThanItsLiteralIsSeenAlsoWhenABlankFollows) {
 TEST(Imap4Batch, RefusedRangeIsFetchedOneAtATime) {
   fake::FakeServer srv;
   Selected(srv, 3)
-      .Reply("C5 FETCH 1:3 (UID RFC822.HEADER)", "C5 BAD Error in IMAP command")
-      .Reply("C6 FETCH 3 (RFC822.HEADER)",
-             "* 3 FETCH (RFC822.HEADER " + Literal(HeaderWith("three")) + ")\r\nC6 OK")
-      .Reply("C7 FETCH 2 (RFC822.HEADER)", "C7 NO Message is gone")
-      .Reply("C8 FETCH 1 (RFC822.HEADER)",
-             "* 1 FETCH (RFC822.HEADER " + Literal(HeaderWith("one")) + ")\r\nC8 OK");
+      .Reply("C4 FETCH 1:3 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])", "C4 BAD Error in IMAP command")
+      .Reply("C5 FETCH 3 (RFC822.HEADER)",
+             "* 3 FETCH (RFC822.HEADER " + Literal(HeaderWith("three")) + ")\r\nC5 OK")
+      .Reply("C6 FETCH 2 (RFC822.HEADER)", "C6 NO Message is gone")
+      .Reply("C7 FETCH 1 (RFC822.HEADER)",
+             "* 1 FETCH (RFC822.HEADER " + Literal(HeaderWith("one")) + ")\r\nC7 OK");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -588,10 +586,10 @@ TEST(Imap4Batch, RefusedRangeIsFetchedOneAtATime) {
 TEST(Imap4Batch, UidListing) {
   fake::FakeServer srv;
   Selected(srv, 3)
-      .Reply("C5 FETCH 1:3 (UID)",
+      .Reply("C4 FETCH 1:3 (UID)",
              "* 1 FETCH (UID 7)\r\n* 3 FETCH (FLAGS (\\Seen) UID 9)\r\n* 5 FETCH (UID 2)\r\n"
-             "* 2 FETCH (UID x)\r\nC5 OK")
-      .Reply("C6 FETCH 1:3 (UID)", "C6 NO not now");
+             "* 2 FETCH (UID x)\r\nC4 OK")
+      .Reply("C5 FETCH 1:3 (UID)", "C5 NO not now");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -628,17 +626,17 @@ TEST(Imap4Batch, PipelinedMessagesAreHandedOnInTheOrderAskedForWhateverTheAnswer
   // some of it not in the order asked for: what comes early is asked for again.
   fake::FakeServer srv;
   Selected(srv, 4)
-      .Expect("C5 FETCH 3 (RFC822)").Expect("C6 FETCH 1 (RFC822)")
-      .Expect("C7 FETCH 2 (RFC822)").Expect("C8 FETCH 4 (RFC822)")
+      .Expect("C4 FETCH 3 (RFC822)").Expect("C5 FETCH 1 (RFC822)")
+      .Expect("C6 FETCH 2 (RFC822)").Expect("C7 FETCH 4 (RFC822)")
       .Send("* 1 FETCH (RFC822 " + Literal(MailWith("early one")) + ")\r\n"
             "* 3 FETCH (FLAGS (\\Seen) RFC822 " + Literal(MailWith("three")) + ")\r\n"
             "* 2 FETCH (RFC822 " + Literal(MailWith("early two")) + ")\r\n"
-            "C5 OK\r\nC6 OK\r\nC7 OK\r\nC8 NO Message is gone\r\n")
+            "C4 OK\r\nC5 OK\r\nC6 OK\r\nC7 NO Message is gone\r\n")
       // A server that answered out of order gets the rest one message at a time.
-      .Reply("C9 FETCH 1 (RFC822)", "* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC9 OK")
-      .Reply("C10 FETCH 2 (RFC822)", "* 2 FETCH (RFC822 {0}\r\n)\r\nC10 OK")
-      .Reply("C11 FETCH 4 (RFC822)", "C11 NO Message is gone")
-      .Reply("C12 FETCH 2 (RFC822)", "* 2 FETCH (RFC822 " + Literal(MailWith("two")) + ")\r\nC12 OK");
+      .Reply("C8 FETCH 1 (RFC822)", "* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC8 OK")
+      .Reply("C9 FETCH 2 (RFC822)", "* 2 FETCH (RFC822 {0}\r\n)\r\nC9 OK")
+      .Reply("C10 FETCH 4 (RFC822)", "C10 NO Message is gone")
+      .Reply("C11 FETCH 2 (RFC822)", "* 2 FETCH (RFC822 " + Literal(MailWith("two")) + ")\r\nC11 OK");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -654,8 +652,8 @@ TEST(Imap4Batch, StoppingOrARefusalAfterTheDataDropsTheConnection) {
   {
     fake::FakeServer srv;
     Selected(srv, 2)
-        .Expect("C5 FETCH 1 (RFC822)").Expect("C6 FETCH 2 (RFC822)")
-        .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC5 OK\r\n");
+        .Expect("C4 FETCH 1 (RFC822)").Expect("C5 FETCH 2 (RFC822)")
+        .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC4 OK\r\n");
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
@@ -666,8 +664,8 @@ TEST(Imap4Batch, StoppingOrARefusalAfterTheDataDropsTheConnection) {
   {
     fake::FakeServer srv;
     Selected(srv, 2)
-        .Expect("C5 FETCH 1 (RFC822)").Expect("C6 FETCH 2 (RFC822)")
-        .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC5 NO Try later\r\n");
+        .Expect("C4 FETCH 1 (RFC822)").Expect("C5 FETCH 2 (RFC822)")
+        .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC4 NO Try later\r\n");
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
