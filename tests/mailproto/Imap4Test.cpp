@@ -142,6 +142,19 @@ TEST(Imap4Session, PreauthSkipsLogin) {
   EXPECT_EQ(imap.Capabilities(), (Lines{"IMAP4rev1"}));
 }
 
+TEST(Imap4Session, CapabilitiesNamedByTheLoginAnswerAreNotAskedFor) {
+  fake::FakeServer srv;
+  srv.SendLine("* OK ready")
+      .Reply("C1 LOGIN *", "C1 OK [CAPABILITY IMAP4rev1 SASL-IR IDLE MOVE] Logged in")
+      .Reply("C2 SELECT \"INBOX\"", "* 0 EXISTS\r\nC2 OK [READ-WRITE] done");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  EXPECT_EQ(imap.Capabilities(), (Lines{"IMAP4rev1", "SASL-IR", "IDLE", "MOVE"}));
+  EXPECT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_EQ(srv.Error(), "");
+}
+
 TEST(Imap4Session, RefusedLoginOrGreetingRaisesTheServerText) {
   struct Case {
     const char* name;
@@ -581,6 +594,91 @@ TEST(Imap4Batch, RefusedRangeIsFetchedOneAtATime) {
             (Lines{"3:three/", "2!The server refused the header of message 2: NO Message is gone",
                    "1:one/"}));
   EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Batch, SubjectCommandsAreBoundedByTheirLength) {
+  // Consecutive numbers make one range however many they are; scattered ones are split so
+  // that no command's set is longer than kMaxSetLength.
+  std::vector<int> many, scattered;
+  for (int n = 2500; n >= 1; --n) many.push_back(n);
+  for (int n = 1; n < 6000; n += 2) scattered.push_back(n);
+  auto setOf = [](int from, int to) {
+    std::string s;
+    for (int n = from; n <= to; n += 2) s += (s.empty() ? "" : ",") + std::to_string(n);
+    return s;
+  };
+  const std::string first = setOf(1, 2999), second = setOf(3001, 5999);
+  ASSERT_GT(first.size() + second.size(), TIdIMAP4::kMaxSetLength);
+  ASSERT_LE(first.size(), TIdIMAP4::kMaxSetLength);
+  ASSERT_LE(second.size(), TIdIMAP4::kMaxSetLength);
+  const std::string item = " (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])";
+  fake::FakeServer srv;
+  Selected(srv, 6000)
+      .Reply("C4 FETCH 1:2500" + item, "* 2500 FETCH (UID 99 BODY[HEADER.FIELDS (SUBJECT)] " +
+                                           Literal(HeaderWith("last")) + ")\r\nC4 OK")
+      .Reply("C5 FETCH " + first + item, "C5 OK")
+      .Reply("C6 FETCH " + second + item, "* 5999 FETCH (UID 5 BODY[HEADER.FIELDS (SUBJECT)] " +
+                                              Literal(HeaderWith("odd")) + ")\r\nC6 OK");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  const Lines a = SubjectOutcomes(imap, many);
+  ASSERT_EQ(a.size(), many.size());
+  EXPECT_EQ(a.front(), "2500:last/99");
+  const Lines b = SubjectOutcomes(imap, scattered);
+  ASSERT_EQ(b.size(), scattered.size());
+  EXPECT_EQ(b.front(), "1!The server sent no header for message 1.");
+  EXPECT_EQ(b.back(), "5999:odd/5");
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Batch, UidsComeWithTheMailboxSize) {
+  struct Case {
+    const char* name;
+    std::string sizes;     // the answer to FETCH 1:* (UID RFC822.SIZE)
+    std::string between;   // a command after it, "" for none
+    int count;             // FetchUids(count)
+    std::string uidFetch;  // the FETCH of the UIDs sent then, "" for none
+    Lines uids;
+  };
+  const std::string three =
+      "* 1 FETCH (UID 7 RFC822.SIZE 10)\r\n* 2 FETCH (RFC822.SIZE 20 UID 8)\r\n"
+      "* 3 FETCH (UID 12 RFC822.SIZE 30)\r\nC4 OK";
+  const std::vector<Case> cases = {
+      {"right after it", three, "", 3, "", {"7", "8", "12"}},
+      {"another command came between", three, "C5 EXPUNGE", 3, "C6 FETCH 1:3 (UID)", {"7", "9", "12"}},
+      {"a UID missing", "* 1 FETCH (UID 7 RFC822.SIZE 10)\r\n* 2 FETCH (RFC822.SIZE 20)\r\n"
+                        "* 3 FETCH (UID 12 RFC822.SIZE 30)\r\nC4 OK",
+       "", 3, "C5 FETCH 1:3 (UID)", {"7", "9", "12"}},
+      {"another count", three, "", 2, "C5 FETCH 1:2 (UID)", {"7", "9"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakeServer srv;
+    Selected(srv, 3).Reply("C4 FETCH 1:* (UID RFC822.SIZE)", c.sizes);
+    if (!c.between.empty()) srv.Reply(c.between, c.between.substr(0, 3) + "OK");
+    if (!c.uidFetch.empty()) {
+      std::string reply;
+      for (int n = 1; n <= c.count; ++n)
+        reply += "* " + std::to_string(n) + " FETCH (UID " + c.uids[static_cast<size_t>(n - 1)] + ")\r\n";
+      srv.Reply(c.uidFetch, reply + c.uidFetch.substr(0, 3) + "OK");
+    }
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+    EXPECT_EQ(imap.MailboxSize(), 60);
+    if (!c.between.empty()) EXPECT_TRUE(imap.ExpungeMailbox());
+    std::vector<std::string> uids;
+    EXPECT_TRUE(imap.FetchUids(c.count, uids));
+    EXPECT_EQ(uids, c.uids);
+    imap.CloseConnection();
+    ASSERT_TRUE(srv.WaitDone(3000));
+    EXPECT_EQ(srv.Error(), "");
+    const Lines got = srv.Received();
+    EXPECT_EQ(got.back(), c.uidFetch.empty() ? "C4 FETCH 1:* (UID RFC822.SIZE)" : c.uidFetch);
+  }
 }
 
 TEST(Imap4Batch, UidListing) {
