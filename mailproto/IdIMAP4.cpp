@@ -286,6 +286,7 @@ void TIdIMAP4::ClearStrayInput() {
 }
 
 std::string TIdIMAP4::SendTagged(const std::string& command) {
+  DrainAhead();
   ClearStrayInput();
   const std::string tag = WriteTagged(command);
   try {
@@ -309,6 +310,7 @@ std::string TIdIMAP4::WriteTagged(const std::string& command) {
 }
 
 void TIdIMAP4::DropSession() {
+  FAhead.reset();
   CloseConnection();
   FState = csUnexpectedlyDisconnected;
 }
@@ -410,6 +412,7 @@ void TIdIMAP4::Connect() {
   FSawBye = false;
   FSizeUids.clear();
   FSizeUidsAt = -1;
+  FAhead.reset();
   try {
     TGreetingWait wait(*this);
     ReadGreeting();
@@ -674,6 +677,7 @@ void TIdIMAP4::FetchMessages(const std::vector<int>& numbers, TIdMessage& messag
     // send all data before the completions, so answers are matched by message number:
     // only the next message in order is read; one that comes early is skipped and asked
     // for again in the next window.
+    DrainAhead();
     ClearStrayInput();
     std::map<std::string, std::size_t> open;  // tag -> position
     for (std::size_t k = 0; k < w; ++k)
@@ -855,57 +859,127 @@ void TIdIMAP4::ReadSubjectLiteral(const std::string& answer, TIdMessage& message
   message.ClearHeader();
 }
 
+std::size_t TIdIMAP4::SubjectChunk(const std::vector<int>& numbers, std::size_t start,
+                                   std::vector<int>& sorted, std::string& set) {
+  // As many messages as fit a command of kMaxSetLength characters: ranges of consecutive
+  // numbers take one element of the set each.
+  std::size_t end = std::min(numbers.size(), start + kSubjectChunk);
+  for (;;) {
+    sorted.assign(numbers.begin() + static_cast<std::ptrdiff_t>(start),
+                  numbers.begin() + static_cast<std::ptrdiff_t>(end));
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    set.clear();
+    for (std::size_t i = 0; i < sorted.size();) {
+      std::size_t j = i;
+      while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1) ++j;
+      if (!set.empty()) set += ',';
+      set += std::to_string(sorted[i]);
+      if (j > i) set += ':' + std::to_string(sorted[j]);
+      i = j + 1;
+    }
+    if (set.size() <= kMaxSetLength || end - start == 1) return end;
+    end = start + (end - start) / 2;
+  }
+}
+
+void TIdIMAP4::DrainAhead() {
+  if (!FAhead) return;
+  const std::unique_ptr<TSubjectAhead> ahead = std::move(FAhead);
+  if (ahead->done || !Connected()) return;
+  try {
+    ReadResponse(ahead->tag, nullptr);  // its answers are not wanted any more
+  } catch (...) {
+    DropSession();
+    throw;
+  }
+}
+
+void TIdIMAP4::ReadSubjectAnswers(const std::string& tag, TSubjectAhead& own, TIdMessage& message,
+                                  TSubjectAhead* ahead) {
+  for (;;) {
+    std::string answer;
+    int64_t number = 0;
+    const bool complete = ReadResponse(tag, [&](const std::string& line) {
+      if (ahead && !ahead->done && line.compare(0, ahead->tag.size() + 1, ahead->tag + " ") == 0) {
+        // The command written ahead completed first (servers may run both at once).
+        std::size_t pos = ahead->tag.size();
+        ahead->result.Code = Upper(NextWord(line, pos));
+        ahead->result.Text = Trim(line.substr(pos));
+        ahead->done = true;
+        return false;
+      }
+      std::string keyword;
+      if (!NumberedUntagged(line, number, keyword) || keyword != "FETCH") return false;
+      // The answer names the fields as asked, or with the names quoted or in another
+      // case; without the item it is a flag update.
+      if (FindItem(line, "BODY[HEADER.FIELDS") == std::string::npos) return false;
+      answer = line;
+      return true;
+    });
+    if (complete) break;
+    // An answer for the command written ahead may come early too.
+    TSubjectAhead* owner = &own;
+    auto it = number <= kMaxMessageCount ? own.results.find(static_cast<int>(number)) : own.results.end();
+    if (it == own.results.end() && ahead && number <= kMaxMessageCount) {
+      it = ahead->results.find(static_cast<int>(number));
+      owner = it == ahead->results.end() ? &own : ahead;
+    }
+    if (it == owner->results.end() || !owner->answered.insert(it->first).second) {
+      SkipLiterals(answer);  // not asked for, or answered twice: the first answer counts
+      continue;
+    }
+    ReadSubjectLiteral(answer, message, it->second);
+  }
+  own.result = FLastResult;
+  own.done = true;
+}
+
 void TIdIMAP4::FetchSubjects(const std::vector<int>& numbers, TIdMessage& message,
-                             const TIdSubjectSink& sink) {
+                             const TIdSubjectSink& sink, const std::vector<int>& next) {
   CheckState({csSelected});
   CheckNumbers(numbers);
+  CheckNumbers(next);
+  // The answers of a command written ahead for exactly these numbers are read now; those
+  // of one for other numbers are dropped.
+  std::unique_ptr<TSubjectAhead> taken;
+  if (FAhead && FAhead->numbers == numbers) taken = std::move(FAhead);
+  DrainAhead();
   for (std::size_t start = 0, end = 0; start < numbers.size(); start = end) {
-    // As many messages as fit a command of kMaxSetLength characters: ranges of
-    // consecutive numbers take one element of the set each.
-    end = std::min(numbers.size(), start + kSubjectChunk);
-    std::vector<int> sorted;
-    std::string set;
-    for (;;) {
-      sorted.assign(numbers.begin() + static_cast<std::ptrdiff_t>(start),
-                    numbers.begin() + static_cast<std::ptrdiff_t>(end));
-      std::sort(sorted.begin(), sorted.end());
-      sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-      set.clear();
-      for (std::size_t i = 0; i < sorted.size();) {
-        std::size_t j = i;
-        while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1) ++j;
-        if (!set.empty()) set += ',';
-        set += std::to_string(sorted[i]);
-        if (j > i) set += ':' + std::to_string(sorted[j]);
-        i = j + 1;
-      }
-      if (set.size() <= kMaxSetLength || end - start == 1) break;
-      end = start + (end - start) / 2;
+    std::unique_ptr<TSubjectAhead> own = std::move(taken);
+    if (own) {
+      end = numbers.size();  // written ahead only when it was one command
+    } else {
+      own = std::make_unique<TSubjectAhead>();
+      std::vector<int> sorted;
+      std::string set;
+      end = SubjectChunk(numbers, start, sorted, set);
+      for (int n : sorted) own->results[n];
+      own->tag = SendTagged("FETCH " + set + " (UID " + kSubjectItem + ")");
     }
-    std::map<int, TIdSubjectResult> results;
-    std::set<int> answered;
-    for (int n : sorted) results[n];
-    const std::string tag = SendTagged("FETCH " + set + " (UID " + kSubjectItem + ")");
-    for (;;) {
-      std::string answer;
-      int64_t number = 0;
-      const bool complete = ReadResponse(tag, [&](const std::string& line) {
-        std::string keyword;
-        if (!NumberedUntagged(line, number, keyword) || keyword != "FETCH") return false;
-        // The answer names the fields as asked, or with the names quoted or in another
-        // case; without the item it is a flag update.
-        if (FindItem(line, "BODY[HEADER.FIELDS") == std::string::npos) return false;
-        answer = line;
-        return true;
-      });
-      if (complete) break;
-      auto it = number <= kMaxMessageCount ? results.find(static_cast<int>(number)) : results.end();
-      if (it == results.end() || !answered.insert(it->first).second) {
-        SkipLiterals(answer);  // not asked for, or answered twice: the first answer counts
-        continue;
+    // The next list's command goes out before this one's answers are read, so that no
+    // round trip comes between the two lists.
+    std::unique_ptr<TSubjectAhead> ahead;
+    if (end == numbers.size() && !next.empty()) {
+      std::vector<int> sorted;
+      std::string set;
+      if (SubjectChunk(next, 0, sorted, set) == next.size()) {
+        ahead = std::make_unique<TSubjectAhead>();
+        ahead->numbers = next;
+        for (int n : sorted) ahead->results[n];
+        ahead->tag = WriteTagged("FETCH " + set + " (UID " + kSubjectItem + ")");
       }
-      ReadSubjectLiteral(answer, message, it->second);
     }
+    try {
+      if (!own->done) ReadSubjectAnswers(own->tag, *own, message, ahead.get());
+    } catch (...) {
+      if (ahead) DropSession();  // its answers are still on their way
+      throw;
+    }
+    FAhead = std::move(ahead);
+    FLastResult = own->result;
+    std::map<int, TIdSubjectResult>& results = own->results;
+    std::set<int>& answered = own->answered;
     if (FLastResult.Code != "OK") {
       // Refused: one at a time, each with its own outcome.
       for (std::size_t k = start; k < end; ++k) {

@@ -25,6 +25,9 @@
 #include <exception>
 #include <functional>
 #include <initializer_list>
+#include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -122,8 +125,13 @@ public:
   // srRead, srNotRead where FetchHeader would return false, srError where it would raise
   // (the session stays in step). message is the scratch object the headers are parsed
   // into. Errors of the connection are raised.
+  // next: the numbers of the caller's next FetchSubjects, when it knows them. Their command
+  // (when they fit one) is written ahead, before this call reads its answers, so that no
+  // round trip comes between the two calls; a next call with other numbers, or any other
+  // command, first reads those answers to their end and drops them. An error with them on
+  // their way drops the connection.
   void FetchSubjects(const std::vector<int>& numbers, TIdMessage& message,
-                     const TIdSubjectSink& sink);
+                     const TIdSubjectSink& sink, const std::vector<int>& next = {});
 
   TIdIMAP4ConnectionState ConnectionState() const { return FState; }
   const std::string& GreetingBanner() const { return FGreetingBanner; }
@@ -176,6 +184,26 @@ private:
   // into result.
   void ReadSubjectLiteral(const std::string& answer, TIdMessage& message, TIdSubjectResult& result);
 
+  // A FETCH of subjects and what has come of it so far.
+  struct TSubjectAhead {
+    std::string tag;
+    std::vector<int> numbers;                 // as the caller asks for them
+    std::map<int, TIdSubjectResult> results;  // an entry for each number asked for
+    std::set<int> answered;
+    bool done = false;                        // its tagged answer came: result
+    TIdIMAP4Result result;
+  };
+  // The end of the part of numbers from start on that one command asks for, with its
+  // numbers sorted and its message set.
+  static std::size_t SubjectChunk(const std::vector<int>& numbers, std::size_t start,
+                                  std::vector<int>& sorted, std::string& set);
+  // Reads the answers of tag into own; those of the command written ahead that come
+  // early go into ahead.
+  void ReadSubjectAnswers(const std::string& tag, TSubjectAhead& own, TIdMessage& message,
+                          TSubjectAhead* ahead);
+  // Reads the answers of a command written ahead to their end, dropping them.
+  void DrainAhead();
+
   TIdIMAP4ConnectionState FState = csNonAuthenticated;
   int FCmdCounter = 0;
   std::string FGreetingBanner;
@@ -186,4 +214,5 @@ private:
   bool FSawBye = false;
   std::vector<std::string> FSizeUids;  // the UIDs the last MailboxSize named
   int FSizeUidsAt = -1;                // FCmdCounter after that MailboxSize
+  std::unique_ptr<TSubjectAhead> FAhead;  // subjects asked for ahead, answers not read yet
 };

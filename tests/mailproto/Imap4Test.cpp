@@ -633,6 +633,69 @@ TEST(Imap4Batch, SubjectCommandsAreBoundedByTheirLength) {
   EXPECT_EQ(srv.Error(), "");
 }
 
+// Outcomes of FetchSubjects with the next list written ahead.
+Lines SubjectOutcomesAhead(TIdIMAP4& imap, const std::vector<int>& numbers, const std::vector<int>& next) {
+  Lines out;
+  TIdMessage msg;
+  imap.FetchSubjects(
+      numbers, msg,
+      [&](int n, TIdSubjectResult& r) {
+        out.push_back(std::to_string(n) + (r.State == TIdSubjectResult::srRead ? ":" + r.Subject + "/" + r.Uid
+                                                                               : "!" + r.Error));
+      },
+      next);
+  return out;
+}
+
+TEST(Imap4Batch, TheNextListIsAskedForAhead) {
+  const std::string item = " (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])";
+  auto answer = [](int n, const std::string& subject) {
+    return "* " + std::to_string(n) + " FETCH (UID 1" + std::to_string(n) +
+           " BODY[HEADER.FIELDS (SUBJECT)] " + Literal(HeaderWith(subject)) + ")\r\n";
+  };
+  fake::FakeServer srv;
+  // Both commands arrive before any answer (a client that waited would wait for ever);
+  // the server runs them at once: the second one's answers, and its end, come early.
+  Selected(srv, 6)
+      .Expect("C4 FETCH 4:6" + item)
+      .Expect("C5 FETCH 1:3" + item)
+      .Send(answer(6, "six") + answer(3, "three") + answer(5, "five") + answer(2, "two") + answer(1, "one") +
+            "C5 OK done\r\n" + answer(4, "four") + "C4 OK done\r\n")
+      // Asked ahead, then not asked for: its answers are read and dropped before the next
+      // command goes out.
+      .Expect("C6 FETCH 2" + item)
+      .Expect("C7 FETCH 1" + item)
+      .Send(answer(2, "two") + "C6 OK\r\n" + answer(1, "one") + "* 1 FETCH (UID 11 RFC822.SIZE 5)\r\nC7 OK\r\n")
+      .Reply("C8 FETCH 1:* (UID RFC822.SIZE)",
+             "* 1 FETCH (UID 11 RFC822.SIZE 1)\r\n* 2 FETCH (UID 12 RFC822.SIZE 2)\r\n"
+             "* 3 FETCH (UID 13 RFC822.SIZE 3)\r\n* 4 FETCH (UID 14 RFC822.SIZE 4)\r\n"
+             "* 5 FETCH (UID 15 RFC822.SIZE 5)\r\n* 6 FETCH (UID 16 RFC822.SIZE 6)\r\nC8 OK");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_EQ(SubjectOutcomesAhead(imap, {6, 5, 4}, {3, 2, 1}), (Lines{"6:six/16", "5:five/15", "4:four/14"}));
+  EXPECT_EQ(SubjectOutcomesAhead(imap, {3, 2, 1}, {}), (Lines{"3:three/13", "2:two/12", "1:one/11"}));
+  EXPECT_EQ(SubjectOutcomesAhead(imap, {2}, {1}), (Lines{"2:two/12"}));
+  EXPECT_EQ(imap.MailboxSize(), 21);
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Batch, BrokenConnectionWithTheNextListOnItsWayIsAnError) {
+  fake::FakeServer srv;
+  Selected(srv, 2)
+      .Expect("C4 FETCH 2 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .Expect("C5 FETCH 1 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .Send("* 2 FETCH (UID 12 BODY[HEADER.FIELDS (SUBJECT)] {30}\r\nSubject: x")
+      .Close();
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_EQ(ErrorOf([&] { SubjectOutcomesAhead(imap, {2}, {1}); }), "Connection Closed Gracefully.");
+  EXPECT_FALSE(imap.IsConnected());
+}
+
 TEST(Imap4Batch, UidsComeWithTheMailboxSize) {
   struct Case {
     const char* name;
@@ -669,7 +732,9 @@ TEST(Imap4Batch, UidsComeWithTheMailboxSize) {
     imap.Connect();
     ASSERT_TRUE(imap.SelectMailbox("INBOX"));
     EXPECT_EQ(imap.MailboxSize(), 60);
-    if (!c.between.empty()) EXPECT_TRUE(imap.ExpungeMailbox());
+    if (!c.between.empty()) {
+      EXPECT_TRUE(imap.ExpungeMailbox());
+    }
     std::vector<std::string> uids;
     EXPECT_TRUE(imap.FetchUids(c.count, uids));
     EXPECT_EQ(uids, c.uids);
