@@ -922,8 +922,11 @@ void TIdIMAP4::ReadSubjectAnswers(const std::string& tag, TSubjectAhead& own, TI
     TSubjectAhead* owner = &own;
     auto it = number <= kMaxMessageCount ? own.results.find(static_cast<int>(number)) : own.results.end();
     if (it == own.results.end() && ahead && number <= kMaxMessageCount) {
-      it = ahead->results.find(static_cast<int>(number));
-      owner = it == ahead->results.end() ? &own : ahead;
+      auto early = ahead->results.find(static_cast<int>(number));
+      if (early != ahead->results.end()) {
+        it = early;
+        owner = ahead;
+      }
     }
     if (it == owner->results.end() || !owner->answered.insert(it->first).second) {
       SkipLiterals(answer);  // not asked for, or answered twice: the first answer counts
