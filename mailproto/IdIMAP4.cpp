@@ -17,6 +17,8 @@ using prototext::ParseDecimal;
 
 // The Subject lines of a header: all a listing needs, and what servers keep in their caches.
 const char* const kSubjectItem = "BODY.PEEK[HEADER.FIELDS (SUBJECT)]";
+// MailboxSize's command: the sizes, and the UIDs with them.
+const char* const kSizeFetch = "FETCH 1:* (UID RFC822.SIZE)";
 
 const char* const kNumberError =
     "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.";
@@ -289,13 +291,17 @@ std::string TIdIMAP4::SendTagged(const std::string& command) {
   DrainAhead();
   ClearStrayInput();
   const std::string tag = WriteTagged(command);
+  FlushCommands();
+  return tag;
+}
+
+void TIdIMAP4::FlushCommands() {
   try {
     FlushWriteBuffer();
   } catch (const EIdSocketError&) {
     FState = csUnexpectedlyDisconnected;  // reset while sending: the connection is gone
     throw;
   }
-  return tag;
 }
 
 std::string TIdIMAP4::WriteTagged(const std::string& command) {
@@ -526,7 +532,7 @@ void TIdIMAP4::Disconnect() {
 // Mailbox operations
 // ---------------------------------------------------------------------------
 
-bool TIdIMAP4::SelectMailbox(const std::string& name) {
+std::string TIdIMAP4::SelectCommand(const std::string& name) const {
   CheckState({csAuthenticated, csSelected});
   CheckNoLineBreak(name);
   std::string quoted;
@@ -534,10 +540,43 @@ bool TIdIMAP4::SelectMailbox(const std::string& name) {
     if (ch == '"' || ch == '\\') quoted += '\\';
     quoted += ch;
   }
+  return "SELECT \"" + quoted + "\"";
+}
+
+bool TIdIMAP4::SelectMailbox(const std::string& name) {
+  const std::string command = SelectCommand(name);
+  return ReadSelect(name, SendTagged(command));
+}
+
+bool TIdIMAP4::SelectMailboxAndSize(const std::string& name, int64_t& size) {
+  size = -1;
+  const std::string command = SelectCommand(name);
+  DrainAhead();
+  ClearStrayInput();
+  const std::string selectTag = WriteTagged(command);
+  const std::string sizeTag = WriteTagged(kSizeFetch);
+  FlushCommands();
+  bool selected = false;
+  try {
+    selected = ReadSelect(name, selectTag);
+  } catch (...) {
+    if (Connected()) DropSession();  // the size's answer is still on its way
+    throw;
+  }
+  if (!selected || FMailBox.TotalMsgs == 0) {
+    // Refused (no mailbox selected), or "1:*" named no message: nothing to count.
+    ReadResponse(sizeTag, nullptr);
+    if (selected) size = 0;
+    return selected;
+  }
+  size = ReadMailboxSize(sizeTag);
+  return true;
+}
+
+bool TIdIMAP4::ReadSelect(const std::string& name, const std::string& tag) {
   FMailBox = {};
   TIdMailBox box;
   std::string badCount;
-  const std::string tag = SendTagged("SELECT \"" + quoted + "\"");
   ReadResponse(tag, [&](const std::string& line) {
     int64_t number = 0;
     std::string keyword;
@@ -773,10 +812,13 @@ bool TIdIMAP4::ExpungeMailbox() {
 
 int64_t TIdIMAP4::MailboxSize() {
   CheckState({csSelected});
-  const int expected = FMailBox.TotalMsgs;
   // "1:*" names no message in an empty mailbox, and servers refuse it; the size is 0.
-  if (expected == 0) return 0;
-  const std::string tag = SendTagged("FETCH 1:* (UID RFC822.SIZE)");
+  if (FMailBox.TotalMsgs == 0) return 0;
+  return ReadMailboxSize(SendTagged(kSizeFetch));
+}
+
+int64_t TIdIMAP4::ReadMailboxSize(const std::string& tag) {
+  const int expected = FMailBox.TotalMsgs;
   int seen = 0;
   bool bad = false;
   int64_t sum = 0;

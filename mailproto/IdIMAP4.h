@@ -94,6 +94,10 @@ public:
   void Disconnect() override;
 
   bool SelectMailbox(const std::string& name);
+  // SelectMailbox and MailboxSize with both commands in one write: one round trip for the
+  // two. size: what MailboxSize returns (0 for an empty mailbox), -1 when the mailbox was
+  // not selected. A FetchUids right after it takes the UIDs from there too.
+  bool SelectMailboxAndSize(const std::string& name, int64_t& size);
   int MessageCount() const { return FMailBox.TotalMsgs; }
   bool FetchHeader(int n, TIdMessage& message);
   bool FetchMessage(int n, TIdMessage& message);
@@ -158,6 +162,13 @@ private:
   void CheckState(std::initializer_list<TIdIMAP4ConnectionState> allowed) const;
   void ClearStrayInput();
   std::string SendTagged(const std::string& command);
+  // Sends the commands written so far.
+  void FlushCommands();
+  // "SELECT name" after the checks; ReadSelect reads its answer into MailBox().
+  std::string SelectCommand(const std::string& name) const;
+  bool ReadSelect(const std::string& name, const std::string& tag);
+  // Reads the answer of MailboxSize's command, sent with tag.
+  int64_t ReadMailboxSize(const std::string& tag);
   // SendTagged without the clearing and without sending yet (commands written ahead).
   std::string WriteTagged(const std::string& command);
   // Gives up the connection with answers still unread.

@@ -633,6 +633,47 @@ TEST(Imap4Batch, SubjectCommandsAreBoundedByTheirLength) {
   EXPECT_EQ(srv.Error(), "");
 }
 
+TEST(Imap4Batch, SelectAndSizeGoOutTogether) {
+  struct Case {
+    const char* name;
+    std::string select, size;  // the answers, sent once both commands came
+    bool selected;
+    int64_t bytes;
+    Lines uids;                // FetchUids right after, without a command
+  };
+  const std::vector<Case> cases = {
+      {"sizes", "* 2 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\nC3 OK [READ-WRITE] done",
+       "* 1 FETCH (UID 4 RFC822.SIZE 10)\r\n* 2 FETCH (UID 6 RFC822.SIZE 32)\r\nC4 OK", true, 42, {"4", "6"}},
+      {"empty mailbox", "* 0 EXISTS\r\nC3 OK [READ-WRITE] done", "C4 BAD Invalid messageset", true, 0, {}},
+      {"refused", "C3 NO Mailbox does not exist", "C4 BAD No mailbox selected", false, -1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakeServer srv;
+    LoggedIn(srv)
+        .Expect("C3 SELECT \"INBOX\"")
+        .Expect("C4 FETCH 1:* (UID RFC822.SIZE)")
+        .Send(c.select + "\r\n" + c.size + "\r\n")
+        .Reply("C5 LOGOUT", "* BYE bye\r\nC5 OK");  // in step with the server
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    int64_t bytes = 7;
+    EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(imap.SelectMailboxAndSize("INBOX", bytes), c.selected); }), "<no error>")
+        << srv.Error();
+    EXPECT_EQ(bytes, c.bytes);
+    EXPECT_EQ(imap.ConnectionState(), c.selected ? TIdIMAP4::csSelected : TIdIMAP4::csAuthenticated);
+    if (!c.uids.empty()) {
+      std::vector<std::string> uids;
+      EXPECT_TRUE(imap.FetchUids(static_cast<int>(c.uids.size()), uids));
+      EXPECT_EQ(uids, c.uids);
+    }
+    imap.Disconnect();
+    ASSERT_TRUE(srv.WaitDone(3000));
+    EXPECT_EQ(srv.Error(), "");
+  }
+}
+
 // Outcomes of FetchSubjects with the next list written ahead.
 Lines SubjectOutcomesAhead(TIdIMAP4& imap, const std::vector<int>& numbers, const std::vector<int>& next) {
   Lines out;
