@@ -1,6 +1,7 @@
 // IMAP4 client: greeting, LOGIN, CAPABILITY, SELECT, FETCH (RFC822.HEADER, RFC822,
-// RFC822.SIZE, UID, the Subject lines), STORE +FLAGS.SILENT (\Deleted), EXPUNGE, LOGOUT. Connection, TLS, time-outs
-// and error texts come from TIdTCPConnection (plain port 143, implicit-TLS port 993).
+// RFC822.SIZE, UID, the Subject lines), STORE +FLAGS.SILENT (\Deleted), EXPUNGE, LOGOUT.
+// Connection, TLS, time-outs and error texts come from TIdTCPConnection (plain port 143,
+// implicit-TLS port 993).
 //
 // One session per operation: Connect() (greeting and login), SelectMailbox("INBOX"), the
 // fetch or store commands, Disconnect() (LOGOUT).
@@ -124,8 +125,8 @@ public:
   bool FetchUids(int count, std::vector<std::string>& uids);
   // The subjects of the given messages, fetched in ranges of at most kSubjectChunk
   // messages and kMaxSetLength characters a command ("FETCH set (UID
-  // BODY.PEEK[HEADER.FIELDS (SUBJECT)])": the header's Subject lines); a range the server refuses is
-  // fetched again one message at a time. Outcomes go to sink in the order of numbers:
+  // BODY.PEEK[HEADER.FIELDS (SUBJECT)])": the header's Subject lines); a range the server
+  // refuses is fetched again one message at a time. Outcomes go to sink in the order of numbers:
   // srRead, srNotRead where FetchHeader would return false, srError where it would raise
   // (the session stays in step). message is the scratch object the headers are parsed
   // into. Errors of the connection are raised.
