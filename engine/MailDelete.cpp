@@ -61,7 +61,9 @@ bool TMailThread::DeleteWhere(
     TClosing guard{ReaderClosing()}; // for POP3 the QUIT makes the deletions final
     if (!ConnectReader()) return false;
     SetStatus("Locate mail should be deleted...");
-    if (UseImap && !Imap4.SelectMailbox("INBOX")) return false;
+    // The size's listing names the UIDs the scan starts with, in the same round trip.
+    int64_t size = 0;
+    if (UseImap && !Imap4.SelectMailboxAndSize("INBOX", size)) return false;
     const int n = ReaderCount();
     Maximum = n;
 

@@ -23,8 +23,14 @@ bool TMailThread::RefreshStructure() {
     TClosing guard{ReaderClosing()};
     if (!ConnectReader()) return false;
     SetStatus("List all file/folder structure from mail server");
-    if (UseImap && !Imap4.SelectMailbox("INBOX")) return false;
-    MeasuredSize = UseImap ? Imap4.MailboxSize() : Pop3.MailboxSize();
+    if (UseImap) {
+        // INBOX and its size in one round trip; the UIDs a scan starts with come along.
+        int64_t size = 0;
+        if (!Imap4.SelectMailboxAndSize("INBOX", size)) return false;
+        MeasuredSize = size;
+    } else {
+        MeasuredSize = Pop3.MailboxSize();
+    }
     const int n = ReaderCount();
     Maximum = n;
     // All or nothing: a broken connection, a time-out or a header the server would not give
@@ -53,7 +59,13 @@ bool TMailThread::MeasureSize() {
     Maximum = 1;
     Sync([this] { ReportProgress(); });
     SetStatus("Retrieve mailbox size");
-    if (UseImap && !Imap4.SelectMailbox("INBOX")) return false;
-    MeasuredSize = UseImap ? Imap4.MailboxSize() : Pop3.MailboxSize();
+    if (UseImap) {
+        // INBOX and its size in one round trip; the UIDs a scan starts with come along.
+        int64_t size = 0;
+        if (!Imap4.SelectMailboxAndSize("INBOX", size)) return false;
+        MeasuredSize = size;
+    } else {
+        MeasuredSize = Pop3.MailboxSize();
+    }
     return true;
 }

@@ -120,9 +120,12 @@ void TMailThread::ScanHeaders(int n, bool descending,
                 if (lost) std::rethrow_exception(lost);
                 // The next headers the cache does not know, in the order of the scan.
                 fetched.clear();
-                std::vector<int> batch;
-                for (int j = i, b = a; j < n && batch.size() < kScanChunk; ++j, b += step)
+                std::vector<int> batch, next; // and the batch after it, asked for ahead
+                int j = i, b = a;
+                for (; j < n && batch.size() < kScanChunk; ++j, b += step)
                     if (!cached(b)) batch.push_back(b);
+                for (; UseImap && j < n && next.size() < kScanChunk; ++j, b += step)
+                    if (!cached(b)) next.push_back(b);
                 auto sink = [&](int m, TIdSubjectResult& r) {
                     remember(m, r);
                     fetched[m] = std::move(r);
@@ -130,7 +133,7 @@ void TMailThread::ScanHeaders(int n, bool descending,
                 try {
                     Message.ClearHeader();
                     if (UseImap)
-                        Imap4.FetchSubjects(batch, Message, sink);
+                        Imap4.FetchSubjects(batch, Message, sink, next);
                     else
                         Pop3.FetchSubjects(batch, Message, sink);
                 } catch (const TStopped&) {

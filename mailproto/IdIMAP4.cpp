@@ -15,6 +15,11 @@ using prototext::Trim;
 using prototext::Upper;
 using prototext::ParseDecimal;
 
+// The Subject lines of a header: all a listing needs, and what servers keep in their caches.
+const char* const kSubjectItem = "BODY.PEEK[HEADER.FIELDS (SUBJECT)]";
+// MailboxSize's command: the sizes, and the UIDs with them.
+const char* const kSizeFetch = "FETCH 1:* (UID RFC822.SIZE)";
+
 const char* const kNumberError =
     "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.";
 const char* const kByeError =
@@ -283,15 +288,20 @@ void TIdIMAP4::ClearStrayInput() {
 }
 
 std::string TIdIMAP4::SendTagged(const std::string& command) {
+  DrainAhead();
   ClearStrayInput();
   const std::string tag = WriteTagged(command);
+  FlushCommands();
+  return tag;
+}
+
+void TIdIMAP4::FlushCommands() {
   try {
     FlushWriteBuffer();
   } catch (const EIdSocketError&) {
     FState = csUnexpectedlyDisconnected;  // reset while sending: the connection is gone
     throw;
   }
-  return tag;
 }
 
 std::string TIdIMAP4::WriteTagged(const std::string& command) {
@@ -306,6 +316,7 @@ std::string TIdIMAP4::WriteTagged(const std::string& command) {
 }
 
 void TIdIMAP4::DropSession() {
+  FAhead.reset();
   CloseConnection();
   FState = csUnexpectedlyDisconnected;
 }
@@ -405,6 +416,9 @@ void TIdIMAP4::Connect() {
   FMailBox = {};
   FLastResult = {};
   FSawBye = false;
+  FSizeUids.clear();
+  FSizeUidsAt = -1;
+  FAhead.reset();
   try {
     TGreetingWait wait(*this);
     ReadGreeting();
@@ -449,12 +463,26 @@ void TIdIMAP4::Login() {
       throw EIdReplyError(text, FLastResult.Code, 0);
     }
     FState = csAuthenticated;
-    RequestCapability();
+    // Servers name their capabilities after login in the LOGIN answer's response code;
+    // only one that does not is asked.
+    if (TakeCapabilities(ResponseCodeValue(FLastResult.Text, "CAPABILITY"))) return;
   } else {
     FState = csAuthenticated;
     FCmdCounter = 0;
   }
   RequestCapability();
+}
+
+bool TIdIMAP4::TakeCapabilities(const std::string& list) {
+  std::vector<std::string> words;
+  std::size_t pos = 0;
+  while (pos < list.size() && words.size() < kMaxCapabilities) {
+    std::string w = NextWord(list, pos);
+    if (!w.empty()) words.push_back(std::move(w));
+  }
+  if (words.empty()) return false;
+  FCapabilities = std::move(words);
+  return true;
 }
 
 void TIdIMAP4::RequestCapability() {
@@ -504,7 +532,7 @@ void TIdIMAP4::Disconnect() {
 // Mailbox operations
 // ---------------------------------------------------------------------------
 
-bool TIdIMAP4::SelectMailbox(const std::string& name) {
+std::string TIdIMAP4::SelectCommand(const std::string& name) const {
   CheckState({csAuthenticated, csSelected});
   CheckNoLineBreak(name);
   std::string quoted;
@@ -512,10 +540,43 @@ bool TIdIMAP4::SelectMailbox(const std::string& name) {
     if (ch == '"' || ch == '\\') quoted += '\\';
     quoted += ch;
   }
+  return "SELECT \"" + quoted + "\"";
+}
+
+bool TIdIMAP4::SelectMailbox(const std::string& name) {
+  const std::string command = SelectCommand(name);
+  return ReadSelect(name, SendTagged(command));
+}
+
+bool TIdIMAP4::SelectMailboxAndSize(const std::string& name, int64_t& size) {
+  size = -1;
+  const std::string command = SelectCommand(name);
+  DrainAhead();
+  ClearStrayInput();
+  const std::string selectTag = WriteTagged(command);
+  const std::string sizeTag = WriteTagged(kSizeFetch);
+  FlushCommands();
+  bool selected = false;
+  try {
+    selected = ReadSelect(name, selectTag);
+  } catch (...) {
+    if (Connected()) DropSession();  // the size's answer is still on its way
+    throw;
+  }
+  if (!selected || FMailBox.TotalMsgs == 0) {
+    // Refused (no mailbox selected), or "1:*" named no message: nothing to count.
+    ReadResponse(sizeTag, nullptr);
+    if (selected) size = 0;
+    return selected;
+  }
+  size = ReadMailboxSize(sizeTag);
+  return true;
+}
+
+bool TIdIMAP4::ReadSelect(const std::string& name, const std::string& tag) {
   FMailBox = {};
   TIdMailBox box;
   std::string badCount;
-  const std::string tag = SendTagged("SELECT \"" + quoted + "\"");
   ReadResponse(tag, [&](const std::string& line) {
     int64_t number = 0;
     std::string keyword;
@@ -655,6 +716,7 @@ void TIdIMAP4::FetchMessages(const std::vector<int>& numbers, TIdMessage& messag
     // send all data before the completions, so answers are matched by message number:
     // only the next message in order is read; one that comes early is skipped and asked
     // for again in the next window.
+    DrainAhead();
     ClearStrayInput();
     std::map<std::string, std::size_t> open;  // tag -> position
     for (std::size_t k = 0; k < w; ++k)
@@ -750,26 +812,37 @@ bool TIdIMAP4::ExpungeMailbox() {
 
 int64_t TIdIMAP4::MailboxSize() {
   CheckState({csSelected});
-  const int expected = FMailBox.TotalMsgs;
   // "1:*" names no message in an empty mailbox, and servers refuse it; the size is 0.
-  if (expected == 0) return 0;
-  const std::string tag = SendTagged("FETCH 1:* (RFC822.SIZE)");
+  if (FMailBox.TotalMsgs == 0) return 0;
+  return ReadMailboxSize(SendTagged(kSizeFetch));
+}
+
+int64_t TIdIMAP4::ReadMailboxSize(const std::string& tag) {
+  const int expected = FMailBox.TotalMsgs;
   int seen = 0;
   bool bad = false;
   int64_t sum = 0;
+  std::vector<std::string> uids(static_cast<std::size_t>(expected));
   ReadResponse(tag, [&](const std::string& line) {
     if (seen >= expected) return false;
     ++seen;
-    int64_t number = 0, size = 0;
+    int64_t number = 0, size = 0, uid = 0;
     std::string keyword;
     if (NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
-        ParseDecimal(ItemValue(line, "RFC822.SIZE"), size))
+        ParseDecimal(ItemValue(line, "RFC822.SIZE"), size)) {
       sum = SaturatingAdd(sum, size);
-    else
+      if (number >= 1 && number <= expected && ParseDecimal(ItemValue(line, "UID"), uid) && uid > 0)
+        uids[static_cast<std::size_t>(number - 1)] = std::to_string(uid);
+    } else {
       bad = true;
+    }
     return false;
   });
   if (FLastResult.Code != "OK" || bad || seen < expected) return -1;
+  if (std::none_of(uids.begin(), uids.end(), [](const std::string& u) { return u.empty(); })) {
+    FSizeUids = std::move(uids);
+    FSizeUidsAt = FCmdCounter;
+  }
   return sum;
 }
 
@@ -781,6 +854,11 @@ bool TIdIMAP4::FetchUids(int count, std::vector<std::string>& uids) {
   CheckState({csSelected});
   uids.assign(static_cast<std::size_t>(count > 0 ? count : 0), std::string());
   if (count <= 0) return true;
+  if (FSizeUidsAt == FCmdCounter && FSizeUids.size() == static_cast<std::size_t>(count)) {
+    // MailboxSize named them just now, and no command since could have changed them.
+    uids = FSizeUids;
+    return true;
+  }
   const std::string tag = SendTagged("FETCH 1:" + std::to_string(count) + " (UID)");
   ReadResponse(tag, [&](const std::string& line) {
     int64_t number = 0, uid = 0;
@@ -823,17 +901,17 @@ void TIdIMAP4::ReadSubjectLiteral(const std::string& answer, TIdMessage& message
   message.ClearHeader();
 }
 
-void TIdIMAP4::FetchSubjects(const std::vector<int>& numbers, TIdMessage& message,
-                             const TIdSubjectSink& sink) {
-  CheckState({csSelected});
-  CheckNumbers(numbers);
-  for (std::size_t start = 0; start < numbers.size(); start += kSubjectChunk) {
-    const std::size_t end = std::min(numbers.size(), start + kSubjectChunk);
-    std::vector<int> sorted(numbers.begin() + static_cast<std::ptrdiff_t>(start),
-                            numbers.begin() + static_cast<std::ptrdiff_t>(end));
+std::size_t TIdIMAP4::SubjectChunk(const std::vector<int>& numbers, std::size_t start,
+                                   std::vector<int>& sorted, std::string& set) {
+  // As many messages as fit a command of kMaxSetLength characters: ranges of consecutive
+  // numbers take one element of the set each.
+  std::size_t end = std::min(numbers.size(), start + kSubjectChunk);
+  for (;;) {
+    sorted.assign(numbers.begin() + static_cast<std::ptrdiff_t>(start),
+                  numbers.begin() + static_cast<std::ptrdiff_t>(end));
     std::sort(sorted.begin(), sorted.end());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    std::string set;
+    set.clear();
     for (std::size_t i = 0; i < sorted.size();) {
       std::size_t j = i;
       while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1) ++j;
@@ -842,28 +920,111 @@ void TIdIMAP4::FetchSubjects(const std::vector<int>& numbers, TIdMessage& messag
       if (j > i) set += ':' + std::to_string(sorted[j]);
       i = j + 1;
     }
-    std::map<int, TIdSubjectResult> results;
-    std::set<int> answered;
-    for (int n : sorted) results[n];
-    const std::string tag = SendTagged("FETCH " + set + " (UID RFC822.HEADER)");
-    for (;;) {
-      std::string answer;
-      int64_t number = 0;
-      const bool complete = ReadResponse(tag, [&](const std::string& line) {
-        std::string keyword;
-        if (!NumberedUntagged(line, number, keyword) || keyword != "FETCH") return false;
-        if (FindItem(line, "RFC822.HEADER") == std::string::npos) return false;  // flags
-        answer = line;
-        return true;
-      });
-      if (complete) break;
-      auto it = number <= kMaxMessageCount ? results.find(static_cast<int>(number)) : results.end();
-      if (it == results.end() || !answered.insert(it->first).second) {
-        SkipLiterals(answer);  // not asked for, or answered twice: the first answer counts
-        continue;
+    if (set.size() <= kMaxSetLength || end - start == 1) return end;
+    end = start + (end - start) / 2;
+  }
+}
+
+void TIdIMAP4::DrainAhead() {
+  if (!FAhead) return;
+  const std::unique_ptr<TSubjectAhead> ahead = std::move(FAhead);
+  if (ahead->done || !Connected()) return;
+  try {
+    ReadResponse(ahead->tag, nullptr);  // its answers are not wanted any more
+  } catch (...) {
+    DropSession();
+    throw;
+  }
+}
+
+void TIdIMAP4::ReadSubjectAnswers(const std::string& tag, TSubjectAhead& own, TIdMessage& message,
+                                  TSubjectAhead* ahead) {
+  for (;;) {
+    std::string answer;
+    int64_t number = 0;
+    const bool complete = ReadResponse(tag, [&](const std::string& line) {
+      if (ahead && !ahead->done && line.compare(0, ahead->tag.size() + 1, ahead->tag + " ") == 0) {
+        // The command written ahead completed first (servers may run both at once).
+        std::size_t pos = ahead->tag.size();
+        ahead->result.Code = Upper(NextWord(line, pos));
+        ahead->result.Text = Trim(line.substr(pos));
+        ahead->done = true;
+        return false;
       }
-      ReadSubjectLiteral(answer, message, it->second);
+      std::string keyword;
+      if (!NumberedUntagged(line, number, keyword) || keyword != "FETCH") return false;
+      // The answer names the fields as asked, or with the names quoted or in another
+      // case; without the item it is a flag update.
+      if (FindItem(line, "BODY[HEADER.FIELDS") == std::string::npos) return false;
+      answer = line;
+      return true;
+    });
+    if (complete) break;
+    // An answer for the command written ahead may come early too.
+    TSubjectAhead* owner = &own;
+    auto it = number <= kMaxMessageCount ? own.results.find(static_cast<int>(number)) : own.results.end();
+    if (it == own.results.end() && ahead && number <= kMaxMessageCount) {
+      auto early = ahead->results.find(static_cast<int>(number));
+      if (early != ahead->results.end()) {
+        it = early;
+        owner = ahead;
+      }
     }
+    if (it == owner->results.end() || !owner->answered.insert(it->first).second) {
+      SkipLiterals(answer);  // not asked for, or answered twice: the first answer counts
+      continue;
+    }
+    ReadSubjectLiteral(answer, message, it->second);
+  }
+  own.result = FLastResult;
+  own.done = true;
+}
+
+void TIdIMAP4::FetchSubjects(const std::vector<int>& numbers, TIdMessage& message,
+                             const TIdSubjectSink& sink, const std::vector<int>& next) {
+  CheckState({csSelected});
+  CheckNumbers(numbers);
+  CheckNumbers(next);
+  // The answers of a command written ahead for exactly these numbers are read now; those
+  // of one for other numbers are dropped.
+  std::unique_ptr<TSubjectAhead> taken;
+  if (FAhead && FAhead->numbers == numbers) taken = std::move(FAhead);
+  DrainAhead();
+  for (std::size_t start = 0, end = 0; start < numbers.size(); start = end) {
+    std::unique_ptr<TSubjectAhead> own = std::move(taken);
+    if (own) {
+      end = numbers.size();  // written ahead only when it was one command
+    } else {
+      own = std::make_unique<TSubjectAhead>();
+      std::vector<int> sorted;
+      std::string set;
+      end = SubjectChunk(numbers, start, sorted, set);
+      for (int n : sorted) own->results[n];
+      own->tag = SendTagged("FETCH " + set + " (UID " + kSubjectItem + ")");
+    }
+    // The next list's command goes out before this one's answers are read, so that no
+    // round trip comes between the two lists.
+    std::unique_ptr<TSubjectAhead> ahead;
+    if (end == numbers.size() && !next.empty()) {
+      std::vector<int> sorted;
+      std::string set;
+      if (SubjectChunk(next, 0, sorted, set) == next.size()) {
+        ahead = std::make_unique<TSubjectAhead>();
+        ahead->numbers = next;
+        for (int n : sorted) ahead->results[n];
+        ahead->tag = WriteTagged("FETCH " + set + " (UID " + kSubjectItem + ")");
+      }
+    }
+    try {
+      if (!own->done) ReadSubjectAnswers(own->tag, *own, message, ahead.get());
+    } catch (...) {
+      if (ahead) DropSession();  // its answers are still on their way
+      throw;
+    }
+    FAhead = std::move(ahead);
+    FLastResult = own->result;
+    std::map<int, TIdSubjectResult>& results = own->results;
+    std::set<int>& answered = own->answered;
     if (FLastResult.Code != "OK") {
       // Refused: one at a time, each with its own outcome.
       for (std::size_t k = start; k < end; ++k) {

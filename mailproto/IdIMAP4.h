@@ -1,6 +1,7 @@
 // IMAP4 client: greeting, LOGIN, CAPABILITY, SELECT, FETCH (RFC822.HEADER, RFC822,
-// RFC822.SIZE), STORE +FLAGS.SILENT (\Deleted), EXPUNGE, LOGOUT. Connection, TLS, time-outs
-// and error texts come from TIdTCPConnection (plain port 143, implicit-TLS port 993).
+// RFC822.SIZE, UID, the Subject lines), STORE +FLAGS.SILENT (\Deleted), EXPUNGE, LOGOUT.
+// Connection, TLS, time-outs and error texts come from TIdTCPConnection (plain port 143,
+// implicit-TLS port 993).
 //
 // One session per operation: Connect() (greeting and login), SelectMailbox("INBOX"), the
 // fetch or store commands, Disconnect() (LOGOUT).
@@ -25,6 +26,9 @@
 #include <exception>
 #include <functional>
 #include <initializer_list>
+#include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -66,20 +70,23 @@ public:
   static constexpr uint64_t kMaxMessageLiteral = 4ull << 30;      // RFC822 and any other
   static constexpr int64_t kMaxMessageCount = 0x7FFFFFFF;         // EXISTS
   static constexpr std::size_t kMaxCapabilities = 1000;
-  static constexpr std::size_t kSubjectChunk = 1000;
+  static constexpr std::size_t kSubjectChunk = 10000;  // messages a subject FETCH at most
+  static constexpr std::size_t kMaxSetLength = 8000;   // characters of its message set at most
 
   TIdIMAP4();
   ~TIdIMAP4() override;
 
   TIdIMAP4AuthenticationType AuthType = atUserPass;
   TIdIMAP4RetrieveOnSelect RetrieveOnSelect = rsDisabled;  // only rsDisabled is supported
-  // Before each command, input that arrives within this many milliseconds is dropped.
-  int MilliSecsToWaitToClearBuffer = 10;
+  // Before each command, input already received, and what arrives within this many
+  // milliseconds, is dropped (0: no wait; the replies of a command are never stray).
+  int MilliSecsToWaitToClearBuffer = 0;
   char MailBoxSeparator = '/';
   // Progress of the message text while FetchMessage reads it (bytes of the literal so far).
   TWorkEvent OnWorkForPart;
 
-  // TCP (+ TLS), greeting, LOGIN, CAPABILITY. A greeting other than OK or PREAUTH and a
+  // TCP (+ TLS), greeting, LOGIN, CAPABILITY (unless LOGIN's answer named the
+  // capabilities in its response code). A greeting other than OK or PREAUTH and a
   // LOGIN answered NO or BAD raise the server's text; on any error the connection is
   // closed again.
   void Connect() override;
@@ -88,6 +95,10 @@ public:
   void Disconnect() override;
 
   bool SelectMailbox(const std::string& name);
+  // SelectMailbox and MailboxSize with both commands in one write: one round trip for the
+  // two. size: what MailboxSize returns (0 for an empty mailbox), -1 when the mailbox was
+  // not selected. A FetchUids right after it takes the UIDs from there too.
+  bool SelectMailboxAndSize(const std::string& name, int64_t& size);
   int MessageCount() const { return FMailBox.TotalMsgs; }
   bool FetchHeader(int n, TIdMessage& message);
   bool FetchMessage(int n, TIdMessage& message);
@@ -104,20 +115,28 @@ public:
   // EXPUNGE: removes the messages flagged \Deleted from the selected mailbox. Message
   // numbers of the remaining messages change afterwards.
   bool ExpungeMailbox();
-  // Sum of RFC822.SIZE over all messages of the selected mailbox; -1 on failure.
+  // Sum of RFC822.SIZE over all messages of the selected mailbox; -1 on failure. The same
+  // FETCH asks for the UIDs, which a FetchUids right after it takes from there.
   int64_t MailboxSize();
 
   // FETCH 1:count (UID): uids[k] := the UID of message k + 1, empty when the answer names
-  // none. False (every UID empty) when the server refuses.
+  // none. False (every UID empty) when the server refuses. Straight after a MailboxSize
+  // that named a UID for each of count messages, those are the answer, without a command.
   bool FetchUids(int count, std::vector<std::string>& uids);
   // The subjects of the given messages, fetched in ranges of at most kSubjectChunk
-  // messages a command ("FETCH set (UID RFC822.HEADER)"); a range the server refuses is
-  // fetched again one message at a time. Outcomes go to sink in the order of numbers:
+  // messages and kMaxSetLength characters a command ("FETCH set (UID
+  // BODY.PEEK[HEADER.FIELDS (SUBJECT)])": the header's Subject lines); a range the server
+  // refuses is fetched again one message at a time. Outcomes go to sink in the order of numbers:
   // srRead, srNotRead where FetchHeader would return false, srError where it would raise
   // (the session stays in step). message is the scratch object the headers are parsed
   // into. Errors of the connection are raised.
+  // next: the numbers of the caller's next FetchSubjects, when it knows them. Their command
+  // (when they fit one) is written ahead, before this call reads its answers, so that no
+  // round trip comes between the two calls; a next call with other numbers, or any other
+  // command, first reads those answers to their end and drops them. An error with them on
+  // their way drops the connection.
   void FetchSubjects(const std::vector<int>& numbers, TIdMessage& message,
-                     const TIdSubjectSink& sink);
+                     const TIdSubjectSink& sink, const std::vector<int>& next = {});
 
   TIdIMAP4ConnectionState ConnectionState() const { return FState; }
   const std::string& GreetingBanner() const { return FGreetingBanner; }
@@ -139,9 +158,18 @@ private:
 
   void Login();
   void RequestCapability();
+  // Takes a capability list ("IMAP4rev1 IDLE ..."); false when it is empty.
+  bool TakeCapabilities(const std::string& list);
   void CheckState(std::initializer_list<TIdIMAP4ConnectionState> allowed) const;
   void ClearStrayInput();
   std::string SendTagged(const std::string& command);
+  // Sends the commands written so far.
+  void FlushCommands();
+  // "SELECT name" after the checks; ReadSelect reads its answer into MailBox().
+  std::string SelectCommand(const std::string& name) const;
+  bool ReadSelect(const std::string& name, const std::string& tag);
+  // Reads the answer of MailboxSize's command, sent with tag.
+  int64_t ReadMailboxSize(const std::string& tag);
   // SendTagged without the clearing and without sending yet (commands written ahead).
   std::string WriteTagged(const std::string& command);
   // Gives up the connection with answers still unread.
@@ -168,6 +196,26 @@ private:
   // into result.
   void ReadSubjectLiteral(const std::string& answer, TIdMessage& message, TIdSubjectResult& result);
 
+  // A FETCH of subjects and what has come of it so far.
+  struct TSubjectAhead {
+    std::string tag;
+    std::vector<int> numbers;                 // as the caller asks for them
+    std::map<int, TIdSubjectResult> results;  // an entry for each number asked for
+    std::set<int> answered;
+    bool done = false;                        // its tagged answer came: result
+    TIdIMAP4Result result;
+  };
+  // The end of the part of numbers from start on that one command asks for, with its
+  // numbers sorted and its message set.
+  static std::size_t SubjectChunk(const std::vector<int>& numbers, std::size_t start,
+                                  std::vector<int>& sorted, std::string& set);
+  // Reads the answers of tag into own; those of the command written ahead that come
+  // early go into ahead.
+  void ReadSubjectAnswers(const std::string& tag, TSubjectAhead& own, TIdMessage& message,
+                          TSubjectAhead* ahead);
+  // Reads the answers of a command written ahead to their end, dropping them.
+  void DrainAhead();
+
   TIdIMAP4ConnectionState FState = csNonAuthenticated;
   int FCmdCounter = 0;
   std::string FGreetingBanner;
@@ -176,4 +224,7 @@ private:
   TIdMailBox FMailBox;
   TIdIMAP4Result FLastResult;
   bool FSawBye = false;
+  std::vector<std::string> FSizeUids;  // the UIDs the last MailboxSize named
+  int FSizeUidsAt = -1;                // FCmdCounter after that MailboxSize
+  std::unique_ptr<TSubjectAhead> FAhead;  // subjects asked for ahead, answers not read yet
 };

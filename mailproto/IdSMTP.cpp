@@ -5,6 +5,7 @@
 #include "ProtoText.h"
 
 #include <algorithm>
+#include <optional>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -121,6 +122,31 @@ bool TIdSMTP::Login() {
   return FDidAuthenticate;
 }
 
+bool TIdSMTP::Pipelining() const {
+  if (!PipeLine) return false;
+  for (const std::string& line : FCapabilities) {
+    const std::string_view l = prototext::TrimView(line);
+    if (Upper(std::string(l.substr(0, l.find(' ')))) == "PIPELINING") return true;
+  }
+  return false;
+}
+
+namespace {
+// Runs step; a refusal of the server is followed by RSET, so that the next transaction
+// starts clean, and is then raised again.
+template <class F> void ResetAfterRefusal(TIdSMTP& smtp, F step) {
+  try {
+    step();
+  } catch (const EIdSMTPReplyError&) {
+    try {
+      smtp.SendCmd("RSET");
+    } catch (const EIdException&) {
+    }
+    throw;
+  }
+}
+}  // namespace
+
 void TIdSMTP::SendMessage(TIdMessage& message) {
   Login();
   message.ExtraHeaders.SetValue("X-Mailer", MailAgent);  // empty: no X-Mailer line
@@ -132,12 +158,18 @@ void TIdSMTP::SendMessage(TIdMessage& message) {
   const std::string sender = message.From.Empty() ? std::string() : message.From[0].Address;
 
   FDataSent = false;
-  SendCmd("RSET");
-  SendCmd("MAIL FROM: <" + sender + ">", {250});
-  try {
-    for (const std::string& r : recipients) SendCmd("RCPT TO:<" + r + ">", {250, 251});
-    SendCmd("DATA", {354});
-    FDataSent = true;
+  if (Pipelining()) {
+    SendEnvelopePipelined(sender, recipients);
+  } else {
+    SendCmd("RSET");
+    SendCmd("MAIL FROM: <" + sender + ">", {250});
+    ResetAfterRefusal(*this, [&] {
+      for (const std::string& r : recipients) SendCmd("RCPT TO:<" + r + ">", {250, 251});
+      SendCmd("DATA", {354});
+    });
+  }
+  FDataSent = true;
+  ResetAfterRefusal(*this, [&] {
     // The mail's last bytes and the "." that ends it go out together.
     HoldShortSegments(true);
     SendBody(message);
@@ -145,14 +177,53 @@ void TIdSMTP::SendMessage(TIdMessage& message) {
     FlushWriteBuffer();
     HoldShortSegments(false);
     GetResponse({250});
-  } catch (const EIdSMTPReplyError&) {
-    // Leave the server ready for the next transaction; the refusal is what matters.
+  });
+}
+
+void TIdSMTP::SendEnvelopePipelined(const std::string& sender,
+                                    const std::vector<std::string>& recipients) {
+  WriteLn("RSET");
+  WriteLn("MAIL FROM: <" + sender + ">");
+  for (const std::string& r : recipients) WriteLn("RCPT TO:<" + r + ">");
+  WriteLn("DATA");
+  // The replies come in the order of the commands; the first read sends the commands.
+  std::optional<TIdReply> refusal;  // the first reply not accepted
+  bool mailTaken = false, dataTaken = false;
+  try {
+    GetResponse();  // RSET: any answer, as when it goes alone
+    mailTaken = GetResponse().NumericCode == 250;
+    if (!mailTaken) refusal = LastCmdResult();
+    for (std::size_t i = 0; i < recipients.size(); ++i) {
+      const int code = GetResponse().NumericCode;
+      if (!refusal && code != 250 && code != 251) refusal = LastCmdResult();
+    }
+    dataTaken = GetResponse().NumericCode == 354;
+    if (!refusal && !dataTaken) refusal = LastCmdResult();
+  } catch (const EIdException&) {
+    // Replies are still to come, or the connection is gone: either way the session is out
+    // of step. A refusal that came before is the reason the mail failed.
+    CloseConnection();
+    FDidAuthenticate = false;
+    if (refusal) RaiseReplyError(*refusal);
+    throw;
+  } catch (...) {
+    CloseConnection();
+    FDidAuthenticate = false;
+    throw;
+  }
+  if (!refusal) return;
+  if (dataTaken) {
+    // A recipient was refused, yet the server waits for the mail: only the end of the
+    // connection ends that without delivering it to the others.
+    CloseConnection();
+    FDidAuthenticate = false;
+  } else if (mailTaken) {
     try {
       SendCmd("RSET");
     } catch (const EIdException&) {
     }
-    throw;
   }
+  RaiseReplyError(*refusal);
 }
 
 void TIdSMTP::SendBody(TIdMessage& message) {

@@ -72,8 +72,9 @@ void TExFiles::Unmap(size_t index) {
     if (it == index_.end() || it->second != index) return;
     index_.erase(it);
     // Another entry with the same path (only possible through Put) takes over the key.
+    // (Compared in place: a delete of many entries runs this over the whole table each time.)
     for (size_t i = 0; i < items_.size(); ++i)
-        if (i != index && LowerAscii(items_[i]->Path) == key) {
+        if (i != index && SameTextAscii(items_[i]->Path, key)) {
             index_[key] = i;
             break;
         }

@@ -31,14 +31,13 @@ TEST_F(EngineTest, APartMailTheServerRefusesAfterSendingItAddsNothing) {
     srv.SendLine("* OK ready")
         .Reply("C1 LOGIN *", "C1 OK Logged in")
         .Reply("C2 CAPABILITY", "* CAPABILITY IMAP4rev1\r\nC2 OK")
-        .Reply("C3 CAPABILITY", "* CAPABILITY IMAP4rev1\r\nC3 OK")
-        .Reply("C4 SELECT \"INBOX\"", "* 1 EXISTS\r\n* OK [UIDVALIDITY 7] ok\r\nC4 OK [READ-WRITE] ok")
-        .Reply("C5 FETCH 1:1 (UID)", "* 1 FETCH (UID 9)\r\nC5 OK")
-        .Expect("C6 FETCH 1 (UID RFC822.HEADER)")
-        .SendLine("* 1 FETCH (UID 9 RFC822.HEADER " + Literal("Subject: " + subject + "\r\n\r\n") +
-                  ")\r\nC6 OK")
-        .Reply("C7 FETCH 1 (RFC822)", "* 1 FETCH (RFC822 " + Literal(text) + ")\r\nC7 NO refused")
-        .Reply("C8 LOGOUT", "* BYE bye\r\nC8 OK")
+        .Reply("C3 SELECT \"INBOX\"", "* 1 EXISTS\r\n* OK [UIDVALIDITY 7] ok\r\nC3 OK [READ-WRITE] ok")
+        .Reply("C4 FETCH 1:1 (UID)", "* 1 FETCH (UID 9)\r\nC4 OK")
+        .Expect("C5 FETCH 1 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+        .SendLine("* 1 FETCH (UID 9 BODY[HEADER.FIELDS (SUBJECT)] " + Literal("Subject: " + subject + "\r\n\r\n") +
+                  ")\r\nC5 OK")
+        .Reply("C6 FETCH 1 (RFC822)", "* 1 FETCH (RFC822 " + Literal(text) + ")\r\nC6 NO refused")
+        .Reply("C7 LOGOUT", "* BYE bye\r\nC7 OK")
         .Close();
     srv.Start();
     // Later attempts find the server gone at once.

@@ -33,19 +33,18 @@ const char* const kBye =
 fake::FakeServer& LoggedIn(fake::FakeServer& srv) {
   return srv.SendLine("* OK [CAPABILITY IMAP4rev1] ready")
       .Reply("C1 LOGIN user1 \"secret pass\"", "C1 OK Logged in")
-      .Reply("C2 CAPABILITY", "* CAPABILITY IMAP4rev1 IDLE\r\nC2 OK done")
-      .Reply("C3 CAPABILITY", "* CAPABILITY IMAP4rev1 IDLE UIDPLUS\r\nC3 OK done");
+      .Reply("C2 CAPABILITY", "* CAPABILITY IMAP4rev1 IDLE UIDPLUS\r\nC2 OK done");
 }
 
 fake::FakeServer& Selected(fake::FakeServer& srv, int exists) {
-  return LoggedIn(srv).Reply("C4 SELECT \"INBOX\"",
+  return LoggedIn(srv).Reply("C3 SELECT \"INBOX\"",
                              "* FLAGS (\\Answered \\Deleted \\Seen)\r\n"
                              "* OK [PERMANENTFLAGS (\\Deleted \\Seen \\*)] Flags permitted.\r\n"
                              "* " + std::to_string(exists) + " EXISTS\r\n"
                              "* 1 RECENT\r\n"
                              "* OK [UNSEEN 2] First unseen.\r\n"
                              "* OK [UIDVALIDITY 1700000000] UIDs valid\r\n"
-                             "C4 OK [READ-WRITE] Select completed.");
+                             "C3 OK [READ-WRITE] Select completed.");
 }
 
 // A literal: "{n}" CR LF and the bytes.
@@ -95,7 +94,7 @@ TEST(Imap4Syntax, MailboxNamesInModifiedUtf7) {
 
 TEST(Imap4Session, TagsQuotingAndSelectedMailbox) {
   fake::FakeServer srv;
-  Selected(srv, 3).Reply("C5 LOGOUT", "* BYE Logging out\r\nC5 OK Logout completed.").Close();
+  Selected(srv, 3).Reply("C4 LOGOUT", "* BYE Logging out\r\nC4 OK Logout completed.").Close();
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -125,8 +124,7 @@ TEST(Imap4Session, PasswordOfLettersAndDigitsIsSentAsAnAtom) {
   fake::FakeServer srv;
   srv.SendLine("* OK ready")
       .Reply("C1 LOGIN user1 Tavrel1", "C1 OK")
-      .Reply("C2 CAPABILITY", "C2 OK")
-      .Reply("C3 CAPABILITY", "C3 OK");
+      .Reply("C2 CAPABILITY", "C2 OK");
   srv.Start();
   Imap imap(srv.Port());
   imap.Password = "Tavrel1";
@@ -142,6 +140,19 @@ TEST(Imap4Session, PreauthSkipsLogin) {
   imap.Connect();
   EXPECT_EQ(imap.ConnectionState(), TIdIMAP4::csAuthenticated);
   EXPECT_EQ(imap.Capabilities(), (Lines{"IMAP4rev1"}));
+}
+
+TEST(Imap4Session, CapabilitiesNamedByTheLoginAnswerAreNotAskedFor) {
+  fake::FakeServer srv;
+  srv.SendLine("* OK ready")
+      .Reply("C1 LOGIN *", "C1 OK [CAPABILITY IMAP4rev1 SASL-IR IDLE MOVE] Logged in")
+      .Reply("C2 SELECT \"INBOX\"", "* 0 EXISTS\r\nC2 OK [READ-WRITE] done");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  EXPECT_EQ(imap.Capabilities(), (Lines{"IMAP4rev1", "SASL-IR", "IDLE", "MOVE"}));
+  EXPECT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_EQ(srv.Error(), "");
 }
 
 TEST(Imap4Session, RefusedLoginOrGreetingRaisesTheServerText) {
@@ -202,7 +213,7 @@ TEST(Imap4Session, LineBreakInPasswordIsNeverSent) {
 
 TEST(Imap4Session, SelectRefusedLeavesAuthenticatedState) {
   fake::FakeServer srv;
-  LoggedIn(srv).Reply("C4 SELECT \"Missing\"", "C4 NO Mailbox doesn't exist: Missing");
+  LoggedIn(srv).Reply("C3 SELECT \"Missing\"", "C3 NO Mailbox doesn't exist: Missing");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -227,7 +238,7 @@ TEST(Imap4Session, CommandsBeforeLoginRaiseTheWrongStateError) {
 
 TEST(Imap4Session, AbsurdExistsCountIsRefused) {
   fake::FakeServer srv;
-  LoggedIn(srv).Reply("C4 SELECT \"INBOX\"", "* 99999999999 EXISTS\r\nC4 OK [READ-WRITE] done");
+  LoggedIn(srv).Reply("C3 SELECT \"INBOX\"", "* 99999999999 EXISTS\r\nC3 OK [READ-WRITE] done");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -242,8 +253,8 @@ TEST(Imap4Session, AbsurdExistsCountIsRefused) {
 
 TEST(Imap4Fetch, HeaderFromLiteral) {
   fake::FakeServer srv;
-  Selected(srv, 2).Reply("C5 FETCH 2 (RFC822.HEADER)",
-                         "* 2 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK Fetch completed.");
+  Selected(srv, 2).Reply("C4 FETCH 2 (RFC822.HEADER)",
+                         "* 2 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC4 OK Fetch completed.");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -256,19 +267,19 @@ TEST(Imap4Fetch, HeaderFromLiteral) {
 
 TEST(Imap4Fetch, AnswersWithoutUsableLiteralReturnFalseAndStayInStep) {
   const std::vector<std::pair<const char*, std::string>> cases = {
-      {"NIL", "* 1 FETCH (RFC822.HEADER NIL)\r\nC5 OK done"},
-      {"quoted", "* 1 FETCH (RFC822.HEADER \"Subject: x\")\r\nC5 OK done"},
-      {"empty literal", "* 1 FETCH (RFC822.HEADER {0}\r\n)\r\nC5 OK done"},
-      {"no answer at all", "C5 OK done"},
-      {"refused", "C5 BAD Invalid messageset"},
+      {"NIL", "* 1 FETCH (RFC822.HEADER NIL)\r\nC4 OK done"},
+      {"quoted", "* 1 FETCH (RFC822.HEADER \"Subject: x\")\r\nC4 OK done"},
+      {"empty literal", "* 1 FETCH (RFC822.HEADER {0}\r\n)\r\nC4 OK done"},
+      {"no answer at all", "C4 OK done"},
+      {"refused", "C4 BAD Invalid messageset"},
       {"answer for another message only",
-       "* 2 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK done"},
+       "* 2 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC4 OK done"},
   };
   for (const auto& [name, reply] : cases) {
     SCOPED_TRACE(name);
     fake::FakeServer srv;
-    Selected(srv, 2).Reply("C5 FETCH 1 (RFC822.HEADER)", reply).Reply(
-        "C6 FETCH 1 (RFC822.HEADER)", "* 1 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC6 OK");
+    Selected(srv, 2).Reply("C4 FETCH 1 (RFC822.HEADER)", reply).Reply(
+        "C5 FETCH 1 (RFC822.HEADER)", "* 1 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK");
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
@@ -282,12 +293,12 @@ TEST(Imap4Fetch, AnswersWithoutUsableLiteralReturnFalseAndStayInStep) {
 
 TEST(Imap4Fetch, UnsolicitedLinesAndLiteralsBeforeTheAnswerAreSkipped) {
   fake::FakeServer srv;
-  Selected(srv, 2).Reply("C5 FETCH 1 (RFC822.HEADER)",
+  Selected(srv, 2).Reply("C4 FETCH 1 (RFC822.HEADER)",
                          "* 1 FETCH (FLAGS (\\Seen))\r\n"
-                         "* 2 FETCH (BODY[] " + Literal("C5 OK fake\r\n* 1 FETCH (RFC822.HEADER {3}\r\n") +
+                         "* 2 FETCH (BODY[] " + Literal("C4 OK fake\r\n* 1 FETCH (RFC822.HEADER {3}\r\n") +
                              ")\r\n"
                              "* 3 EXISTS\r\n"
-                             "* 1 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC5 OK done");
+                             "* 1 FETCH (RFC822.HEADER " + Literal(kHeader) + ")\r\nC4 OK done");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -311,8 +322,8 @@ TEST(Imap4Fetch, MessageWithAttachmentUidFlagsAndProgress) {
       "aGVsbG8ud29ybGQK\r\n\r\n"
       "--XyZ=_1--\r\n";
   fake::FakeServer srv;
-  Selected(srv, 1).Reply("C5 FETCH 1 (RFC822)",
-                         "* 1 FETCH (UID 42 RFC822 " + Literal(mail) + " FLAGS (\\Seen \\Recent))\r\nC5 OK");
+  Selected(srv, 1).Reply("C4 FETCH 1 (RFC822)",
+                         "* 1 FETCH (UID 42 RFC822 " + Literal(mail) + " FLAGS (\\Seen \\Recent))\r\nC4 OK");
   srv.Start();
   Imap imap(srv.Port());
   std::vector<int64_t> progress;
@@ -349,7 +360,7 @@ TEST(Imap4Fetch, AbsurdLiteralSizesGiveACleanError) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fake::FakeServer srv;
-    Selected(srv, 1).Expect("C5 FETCH *").SendLine(c.reply);
+    Selected(srv, 1).Expect("C4 FETCH *").SendLine(c.reply);
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
@@ -370,7 +381,7 @@ TEST(Imap4Fetch, ServerBreakingOffMidReplyGivesACleanError) {
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
     fake::FakeServer srv;
-    Selected(srv, 1).Expect("C5 FETCH 1 (RFC822)").Send(bytes).Close();
+    Selected(srv, 1).Expect("C4 FETCH 1 (RFC822)").Send(bytes).Close();
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
@@ -385,7 +396,7 @@ TEST(Imap4Fetch, UnexpectedByeRaisesAndDisconnects) {
   const std::vector<std::pair<const char*, std::function<void(fake::FakeServer&)>>> cases = {
       {"in the answer",
        [](fake::FakeServer& s) {
-         s.Reply("C5 FETCH 1 (RFC822.HEADER)", "* BYE Disconnected for inactivity.").Close();
+         s.Reply("C4 FETCH 1 (RFC822.HEADER)", "* BYE Disconnected for inactivity.").Close();
        }},
       {"while idle, before the next command",
        [](fake::FakeServer& s) { s.SendLine("* BYE Disconnected for inactivity."); }},
@@ -412,18 +423,18 @@ TEST(Imap4Fetch, UnexpectedByeRaisesAndDisconnects) {
 
 TEST(Imap4Mailbox, MailboxSize) {
   const std::vector<std::tuple<const char*, int, std::string, int64_t>> cases = {
-      {"sum", 2, "* 1 FETCH (RFC822.SIZE 120)\r\n* 2 FETCH (RFC822.SIZE 3000)\r\nC5 OK", 3120},
+      {"sum", 2, "* 1 FETCH (RFC822.SIZE 120)\r\n* 2 FETCH (RFC822.SIZE 3000)\r\nC4 OK", 3120},
       {"beyond 32 bits", 2,
-       "* 1 FETCH (RFC822.SIZE 4294967296)\r\n* 2 FETCH (UID 9 RFC822.SIZE 1)\r\nC5 OK", 4294967297},
-      {"not a FETCH answer", 2, "* 1 FETCH (RFC822.SIZE 120)\r\n* 1 EXPUNGE\r\nC5 OK", -1},
-      {"size missing", 1, "* 1 FETCH (RFC822.SIZE abc)\r\nC5 OK", -1},
-      {"fewer answers than messages", 2, "* 1 FETCH (RFC822.SIZE 120)\r\nC5 OK", -1},
-      {"refused", 2, "C5 BAD Invalid messageset", -1},
+       "* 1 FETCH (RFC822.SIZE 4294967296)\r\n* 2 FETCH (UID 9 RFC822.SIZE 1)\r\nC4 OK", 4294967297},
+      {"not a FETCH answer", 2, "* 1 FETCH (RFC822.SIZE 120)\r\n* 1 EXPUNGE\r\nC4 OK", -1},
+      {"size missing", 1, "* 1 FETCH (RFC822.SIZE abc)\r\nC4 OK", -1},
+      {"fewer answers than messages", 2, "* 1 FETCH (RFC822.SIZE 120)\r\nC4 OK", -1},
+      {"refused", 2, "C4 BAD Invalid messageset", -1},
   };
   for (const auto& [name, exists, reply, size] : cases) {
     SCOPED_TRACE(name);
     fake::FakeServer srv;
-    Selected(srv, exists).Reply("C5 FETCH 1:* (RFC822.SIZE)", reply);
+    Selected(srv, exists).Reply("C4 FETCH 1:* (UID RFC822.SIZE)", reply);
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
@@ -435,9 +446,9 @@ TEST(Imap4Mailbox, MailboxSize) {
 TEST(Imap4Mailbox, DeleteFlagsAndExpunge) {
   fake::FakeServer srv;
   Selected(srv, 3)
-      .Reply("C5 STORE 3,1 +FLAGS.SILENT (\\Deleted)", "C5 OK Store completed.")
-      .Reply("C6 STORE 2 +FLAGS.SILENT (\\Deleted)", "C6 NO [READ-ONLY] Mailbox is read-only.")
-      .Reply("C7 EXPUNGE", "* 3 EXPUNGE\r\n* 1 EXPUNGE\r\nC7 OK Expunge completed.");
+      .Reply("C4 STORE 3,1 +FLAGS.SILENT (\\Deleted)", "C4 OK Store completed.")
+      .Reply("C5 STORE 2 +FLAGS.SILENT (\\Deleted)", "C5 NO [READ-ONLY] Mailbox is read-only.")
+      .Reply("C6 EXPUNGE", "* 3 EXPUNGE\r\n* 1 EXPUNGE\r\nC6 OK Expunge completed.");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -454,7 +465,7 @@ TEST(Imap4Mailbox, DeleteFlagsAndExpunge) {
 
 TEST(Imap4Mailbox, LogoutAnsweredByByeAndCloseOnly) {
   fake::FakeServer srv;
-  LoggedIn(srv).Reply("C4 LOGOUT", "* BYE Logging out").Close();
+  LoggedIn(srv).Reply("C3 LOGOUT", "* BYE Logging out").Close();
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -464,7 +475,7 @@ TEST(Imap4Mailbox, LogoutAnsweredByByeAndCloseOnly) {
 
 TEST(Imap4Mailbox, LogoutFailingStillCloses) {
   fake::FakeServer srv;
-  LoggedIn(srv).Expect("C4 LOGOUT").Close();
+  LoggedIn(srv).Expect("C3 LOGOUT").Close();
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -503,16 +514,16 @@ Lines SubjectOutcomes(TIdIMAP4& imap, const std::vector<int>& numbers) {
 TEST(Imap4Batch, RangeAnswersAreMatchedByNumber) {
   fake::FakeServer srv;
   Selected(srv, 5)
-      .Expect("C5 FETCH 1:4 (UID RFC822.HEADER)")
-      .Send("* 2 FETCH (UID 12 RFC822.HEADER " + Literal(HeaderWith("two")) + ")\r\n"
+      .Expect("C4 FETCH 1:4 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .Send("* 2 FETCH (UID 12 BODY[HEADER.FIELDS (SUBJECT)] " + Literal(HeaderWith("two")) + ")\r\n"
             "* 1 FETCH (FLAGS (\\Seen))\r\n"  // a flag update, no header
-            "* 1 FETCH (RFC822.HEADER " + Literal(HeaderWith("one")) + " UID 11)\r\n"
-            "* 9 FETCH (UID 19 RFC822.HEADER " + Literal(HeaderWith("nine")) + ")\r\n"
-            "* 2 FETCH (UID 12 RFC822.HEADER " + Literal(HeaderWith("again")) + ")\r\n"
-            "* 3 FETCH (UID 13 RFC822.HEADER NIL)\r\n"
-            "C5 OK Fetch completed.\r\n")
-      .Expect("C6 FETCH 5 (UID RFC822.HEADER)")
-      .SendLine("* 5 FETCH (UID 15 RFC822.HEADER " + Literal(HeaderWith("five")) + ")\r\nC6 OK");
+            "* 1 FETCH (BODY[HEADER.FIELDS (\"Subject\")] " + Literal(HeaderWith("one")) + " UID 11)\r\n"
+            "* 9 FETCH (UID 19 BODY[HEADER.FIELDS (SUBJECT)] " + Literal(HeaderWith("nine")) + ")\r\n"
+            "* 2 FETCH (UID 12 BODY[HEADER.FIELDS (SUBJECT)] " + Literal(HeaderWith("again")) + ")\r\n"
+            "* 3 FETCH (UID 13 BODY[HEADER.FIELDS (SUBJECT)] NIL)\r\n"
+            "C4 OK Fetch completed.\r\n")
+      .Expect("C5 FETCH 5 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .SendLine("* 5 FETCH (UID 15 BODY[HEADER.FIELDS (SUBJECT)] " + Literal(HeaderWith("five")) + ")\r\nC5 OK");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -533,9 +544,9 @@ TEST(Imap4Batch, DataLongerThanItsLiteralEndsTheSession) {
   const std::string grown = header.substr(0, 20) + "GARBAGE" + header.substr(20);
   fake::FakeServer srv;
   Selected(srv, 1)
-      .Expect("C5 FETCH 1 (UID RFC822.HEADER)")
-      .Send("* 1 FETCH (UID 11 RFC822.HEADER {" + std::to_string(header.size()) + "}\r\n" + grown +
-            ")\r\nC5 OK Fetch completed.\r\n");
+      .Expect("C4 FETCH 1 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .Send("* 1 FETCH (UID 11 BODY[HEADER.FIELDS (SUBJECT)] {" + std::to_string(header.size()) + "}\r\n" + grown +
+            ")\r\nC4 OK Fetch completed.\r\n");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -554,9 +565,9 @@ TEST(Imap4Batch, DataLongerThanItsLiteralIsSeenAlsoWhenABlankFollows) {
   ASSERT_EQ(grown[blank + 2], ' ');
   fake::FakeServer srv;
   Selected(srv, 1)
-      .Expect("C5 FETCH 1 (UID RFC822.HEADER)")
-      .Send("* 1 FETCH (UID 11 RFC822.HEADER {" + std::to_string(blank + 2) + "}\r\n" + grown +
-            ")\r\nC5 OK Fetch completed.\r\n");
+      .Expect("C4 FETCH 1 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .Send("* 1 FETCH (UID 11 BODY[HEADER.FIELDS (SUBJECT)] {" + std::to_string(blank + 2) + "}\r\n" + grown +
+            ")\r\nC4 OK Fetch completed.\r\n");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -568,12 +579,12 @@ TEST(Imap4Batch, DataLongerThanItsLiteralIsSeenAlsoWhenABlankFollows) {
 TEST(Imap4Batch, RefusedRangeIsFetchedOneAtATime) {
   fake::FakeServer srv;
   Selected(srv, 3)
-      .Reply("C5 FETCH 1:3 (UID RFC822.HEADER)", "C5 BAD Error in IMAP command")
-      .Reply("C6 FETCH 3 (RFC822.HEADER)",
-             "* 3 FETCH (RFC822.HEADER " + Literal(HeaderWith("three")) + ")\r\nC6 OK")
-      .Reply("C7 FETCH 2 (RFC822.HEADER)", "C7 NO Message is gone")
-      .Reply("C8 FETCH 1 (RFC822.HEADER)",
-             "* 1 FETCH (RFC822.HEADER " + Literal(HeaderWith("one")) + ")\r\nC8 OK");
+      .Reply("C4 FETCH 1:3 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])", "C4 BAD Error in IMAP command")
+      .Reply("C5 FETCH 3 (RFC822.HEADER)",
+             "* 3 FETCH (RFC822.HEADER " + Literal(HeaderWith("three")) + ")\r\nC5 OK")
+      .Reply("C6 FETCH 2 (RFC822.HEADER)", "C6 NO Message is gone")
+      .Reply("C7 FETCH 1 (RFC822.HEADER)",
+             "* 1 FETCH (RFC822.HEADER " + Literal(HeaderWith("one")) + ")\r\nC7 OK");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -585,13 +596,204 @@ TEST(Imap4Batch, RefusedRangeIsFetchedOneAtATime) {
   EXPECT_EQ(srv.Error(), "");
 }
 
+TEST(Imap4Batch, SubjectCommandsAreBoundedByTheirLength) {
+  // Consecutive numbers make one range however many they are; scattered ones are split so
+  // that no command's set is longer than kMaxSetLength.
+  std::vector<int> many, scattered;
+  for (int n = 2500; n >= 1; --n) many.push_back(n);
+  for (int n = 1; n < 6000; n += 2) scattered.push_back(n);
+  auto setOf = [](int from, int to) {
+    std::string s;
+    for (int n = from; n <= to; n += 2) s += (s.empty() ? "" : ",") + std::to_string(n);
+    return s;
+  };
+  const std::string first = setOf(1, 2999), second = setOf(3001, 5999);
+  ASSERT_GT(first.size() + second.size(), TIdIMAP4::kMaxSetLength);
+  ASSERT_LE(first.size(), TIdIMAP4::kMaxSetLength);
+  ASSERT_LE(second.size(), TIdIMAP4::kMaxSetLength);
+  const std::string item = " (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])";
+  fake::FakeServer srv;
+  Selected(srv, 6000)
+      .Reply("C4 FETCH 1:2500" + item, "* 2500 FETCH (UID 99 BODY[HEADER.FIELDS (SUBJECT)] " +
+                                           Literal(HeaderWith("last")) + ")\r\nC4 OK")
+      .Reply("C5 FETCH " + first + item, "C5 OK")
+      .Reply("C6 FETCH " + second + item, "* 5999 FETCH (UID 5 BODY[HEADER.FIELDS (SUBJECT)] " +
+                                              Literal(HeaderWith("odd")) + ")\r\nC6 OK");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  const Lines a = SubjectOutcomes(imap, many);
+  ASSERT_EQ(a.size(), many.size());
+  EXPECT_EQ(a.front(), "2500:last/99");
+  const Lines b = SubjectOutcomes(imap, scattered);
+  ASSERT_EQ(b.size(), scattered.size());
+  EXPECT_EQ(b.front(), "1!The server sent no header for message 1.");
+  EXPECT_EQ(b.back(), "5999:odd/5");
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Batch, SelectAndSizeGoOutTogether) {
+  struct Case {
+    const char* name;
+    std::string select, size;  // the answers, sent once both commands came
+    bool selected;
+    int64_t bytes;
+    Lines uids;                // FetchUids right after, without a command
+  };
+  const std::vector<Case> cases = {
+      {"sizes", "* 2 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\nC3 OK [READ-WRITE] done",
+       "* 1 FETCH (UID 4 RFC822.SIZE 10)\r\n* 2 FETCH (UID 6 RFC822.SIZE 32)\r\nC4 OK", true, 42, {"4", "6"}},
+      {"empty mailbox", "* 0 EXISTS\r\nC3 OK [READ-WRITE] done", "C4 BAD Invalid messageset", true, 0, {}},
+      {"refused", "C3 NO Mailbox does not exist", "C4 BAD No mailbox selected", false, -1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakeServer srv;
+    LoggedIn(srv)
+        .Expect("C3 SELECT \"INBOX\"")
+        .Expect("C4 FETCH 1:* (UID RFC822.SIZE)")
+        .Send(c.select + "\r\n" + c.size + "\r\n")
+        .Reply("C5 LOGOUT", "* BYE bye\r\nC5 OK");  // in step with the server
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    int64_t bytes = 7;
+    EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(imap.SelectMailboxAndSize("INBOX", bytes), c.selected); }), "<no error>")
+        << srv.Error();
+    EXPECT_EQ(bytes, c.bytes);
+    EXPECT_EQ(imap.ConnectionState(), c.selected ? TIdIMAP4::csSelected : TIdIMAP4::csAuthenticated);
+    if (!c.uids.empty()) {
+      std::vector<std::string> uids;
+      EXPECT_TRUE(imap.FetchUids(static_cast<int>(c.uids.size()), uids));
+      EXPECT_EQ(uids, c.uids);
+    }
+    imap.Disconnect();
+    ASSERT_TRUE(srv.WaitDone(3000));
+    EXPECT_EQ(srv.Error(), "");
+  }
+}
+
+// Outcomes of FetchSubjects with the next list written ahead.
+Lines SubjectOutcomesAhead(TIdIMAP4& imap, const std::vector<int>& numbers, const std::vector<int>& next) {
+  Lines out;
+  TIdMessage msg;
+  imap.FetchSubjects(
+      numbers, msg,
+      [&](int n, TIdSubjectResult& r) {
+        out.push_back(std::to_string(n) + (r.State == TIdSubjectResult::srRead ? ":" + r.Subject + "/" + r.Uid
+                                                                               : "!" + r.Error));
+      },
+      next);
+  return out;
+}
+
+TEST(Imap4Batch, TheNextListIsAskedForAhead) {
+  const std::string item = " (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])";
+  auto answer = [](int n, const std::string& subject) {
+    return "* " + std::to_string(n) + " FETCH (UID 1" + std::to_string(n) +
+           " BODY[HEADER.FIELDS (SUBJECT)] " + Literal(HeaderWith(subject)) + ")\r\n";
+  };
+  fake::FakeServer srv;
+  // Both commands arrive before any answer (a client that waited would wait for ever);
+  // the server runs them at once: the second one's answers, and its end, come early.
+  Selected(srv, 6)
+      .Expect("C4 FETCH 4:6" + item)
+      .Expect("C5 FETCH 1:3" + item)
+      .Send(answer(6, "six") + answer(3, "three") + answer(5, "five") + answer(2, "two") + answer(1, "one") +
+            "C5 OK done\r\n" + answer(4, "four") + "C4 OK done\r\n")
+      // Asked ahead, then not asked for: its answers are read and dropped before the next
+      // command goes out.
+      .Expect("C6 FETCH 2" + item)
+      .Expect("C7 FETCH 1" + item)
+      .Send(answer(2, "two") + "C6 OK\r\n" + answer(1, "one") + "* 1 FETCH (UID 11 RFC822.SIZE 5)\r\nC7 OK\r\n")
+      .Reply("C8 FETCH 1:* (UID RFC822.SIZE)",
+             "* 1 FETCH (UID 11 RFC822.SIZE 1)\r\n* 2 FETCH (UID 12 RFC822.SIZE 2)\r\n"
+             "* 3 FETCH (UID 13 RFC822.SIZE 3)\r\n* 4 FETCH (UID 14 RFC822.SIZE 4)\r\n"
+             "* 5 FETCH (UID 15 RFC822.SIZE 5)\r\n* 6 FETCH (UID 16 RFC822.SIZE 6)\r\nC8 OK");
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_EQ(SubjectOutcomesAhead(imap, {6, 5, 4}, {3, 2, 1}), (Lines{"6:six/16", "5:five/15", "4:four/14"}));
+  EXPECT_EQ(SubjectOutcomesAhead(imap, {3, 2, 1}, {}), (Lines{"3:three/13", "2:two/12", "1:one/11"}));
+  EXPECT_EQ(SubjectOutcomesAhead(imap, {2}, {1}), (Lines{"2:two/12"}));
+  EXPECT_EQ(imap.MailboxSize(), 21);
+  EXPECT_EQ(srv.Error(), "");
+}
+
+TEST(Imap4Batch, BrokenConnectionWithTheNextListOnItsWayIsAnError) {
+  fake::FakeServer srv;
+  Selected(srv, 2)
+      .Expect("C4 FETCH 2 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .Expect("C5 FETCH 1 (UID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
+      .Send("* 2 FETCH (UID 12 BODY[HEADER.FIELDS (SUBJECT)] {30}\r\nSubject: x")
+      .Close();
+  srv.Start();
+  Imap imap(srv.Port());
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+  EXPECT_EQ(ErrorOf([&] { SubjectOutcomesAhead(imap, {2}, {1}); }), "Connection Closed Gracefully.");
+  EXPECT_FALSE(imap.IsConnected());
+}
+
+TEST(Imap4Batch, UidsComeWithTheMailboxSize) {
+  struct Case {
+    const char* name;
+    std::string sizes;     // the answer to FETCH 1:* (UID RFC822.SIZE)
+    std::string between;   // a command after it, "" for none
+    int count;             // FetchUids(count)
+    std::string uidFetch;  // the FETCH of the UIDs sent then, "" for none
+    Lines uids;
+  };
+  const std::string three =
+      "* 1 FETCH (UID 7 RFC822.SIZE 10)\r\n* 2 FETCH (RFC822.SIZE 20 UID 8)\r\n"
+      "* 3 FETCH (UID 12 RFC822.SIZE 30)\r\nC4 OK";
+  const std::vector<Case> cases = {
+      {"right after it", three, "", 3, "", {"7", "8", "12"}},
+      {"another command came between", three, "C5 EXPUNGE", 3, "C6 FETCH 1:3 (UID)", {"7", "9", "12"}},
+      {"a UID missing", "* 1 FETCH (UID 7 RFC822.SIZE 10)\r\n* 2 FETCH (RFC822.SIZE 20)\r\n"
+                        "* 3 FETCH (UID 12 RFC822.SIZE 30)\r\nC4 OK",
+       "", 3, "C5 FETCH 1:3 (UID)", {"7", "9", "12"}},
+      {"another count", three, "", 2, "C5 FETCH 1:2 (UID)", {"7", "9"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakeServer srv;
+    Selected(srv, 3).Reply("C4 FETCH 1:* (UID RFC822.SIZE)", c.sizes);
+    if (!c.between.empty()) srv.Reply(c.between, c.between.substr(0, 3) + "OK");
+    if (!c.uidFetch.empty()) {
+      std::string reply;
+      for (int n = 1; n <= c.count; ++n)
+        reply += "* " + std::to_string(n) + " FETCH (UID " + c.uids[static_cast<size_t>(n - 1)] + ")\r\n";
+      srv.Reply(c.uidFetch, reply + c.uidFetch.substr(0, 3) + "OK");
+    }
+    srv.Start();
+    Imap imap(srv.Port());
+    imap.Connect();
+    ASSERT_TRUE(imap.SelectMailbox("INBOX"));
+    EXPECT_EQ(imap.MailboxSize(), 60);
+    if (!c.between.empty()) {
+      EXPECT_TRUE(imap.ExpungeMailbox());
+    }
+    std::vector<std::string> uids;
+    EXPECT_TRUE(imap.FetchUids(c.count, uids));
+    EXPECT_EQ(uids, c.uids);
+    imap.CloseConnection();
+    ASSERT_TRUE(srv.WaitDone(3000));
+    EXPECT_EQ(srv.Error(), "");
+    const Lines got = srv.Received();
+    EXPECT_EQ(got.back(), c.uidFetch.empty() ? "C4 FETCH 1:* (UID RFC822.SIZE)" : c.uidFetch);
+  }
+}
+
 TEST(Imap4Batch, UidListing) {
   fake::FakeServer srv;
   Selected(srv, 3)
-      .Reply("C5 FETCH 1:3 (UID)",
+      .Reply("C4 FETCH 1:3 (UID)",
              "* 1 FETCH (UID 7)\r\n* 3 FETCH (FLAGS (\\Seen) UID 9)\r\n* 5 FETCH (UID 2)\r\n"
-             "* 2 FETCH (UID x)\r\nC5 OK")
-      .Reply("C6 FETCH 1:3 (UID)", "C6 NO not now");
+             "* 2 FETCH (UID x)\r\nC4 OK")
+      .Reply("C5 FETCH 1:3 (UID)", "C5 NO not now");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -628,17 +830,17 @@ TEST(Imap4Batch, PipelinedMessagesAreHandedOnInTheOrderAskedForWhateverTheAnswer
   // some of it not in the order asked for: what comes early is asked for again.
   fake::FakeServer srv;
   Selected(srv, 4)
-      .Expect("C5 FETCH 3 (RFC822)").Expect("C6 FETCH 1 (RFC822)")
-      .Expect("C7 FETCH 2 (RFC822)").Expect("C8 FETCH 4 (RFC822)")
+      .Expect("C4 FETCH 3 (RFC822)").Expect("C5 FETCH 1 (RFC822)")
+      .Expect("C6 FETCH 2 (RFC822)").Expect("C7 FETCH 4 (RFC822)")
       .Send("* 1 FETCH (RFC822 " + Literal(MailWith("early one")) + ")\r\n"
             "* 3 FETCH (FLAGS (\\Seen) RFC822 " + Literal(MailWith("three")) + ")\r\n"
             "* 2 FETCH (RFC822 " + Literal(MailWith("early two")) + ")\r\n"
-            "C5 OK\r\nC6 OK\r\nC7 OK\r\nC8 NO Message is gone\r\n")
+            "C4 OK\r\nC5 OK\r\nC6 OK\r\nC7 NO Message is gone\r\n")
       // A server that answered out of order gets the rest one message at a time.
-      .Reply("C9 FETCH 1 (RFC822)", "* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC9 OK")
-      .Reply("C10 FETCH 2 (RFC822)", "* 2 FETCH (RFC822 {0}\r\n)\r\nC10 OK")
-      .Reply("C11 FETCH 4 (RFC822)", "C11 NO Message is gone")
-      .Reply("C12 FETCH 2 (RFC822)", "* 2 FETCH (RFC822 " + Literal(MailWith("two")) + ")\r\nC12 OK");
+      .Reply("C8 FETCH 1 (RFC822)", "* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC8 OK")
+      .Reply("C9 FETCH 2 (RFC822)", "* 2 FETCH (RFC822 {0}\r\n)\r\nC9 OK")
+      .Reply("C10 FETCH 4 (RFC822)", "C10 NO Message is gone")
+      .Reply("C11 FETCH 2 (RFC822)", "* 2 FETCH (RFC822 " + Literal(MailWith("two")) + ")\r\nC11 OK");
   srv.Start();
   Imap imap(srv.Port());
   imap.Connect();
@@ -654,8 +856,8 @@ TEST(Imap4Batch, StoppingOrARefusalAfterTheDataDropsTheConnection) {
   {
     fake::FakeServer srv;
     Selected(srv, 2)
-        .Expect("C5 FETCH 1 (RFC822)").Expect("C6 FETCH 2 (RFC822)")
-        .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC5 OK\r\n");
+        .Expect("C4 FETCH 1 (RFC822)").Expect("C5 FETCH 2 (RFC822)")
+        .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC4 OK\r\n");
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();
@@ -666,8 +868,8 @@ TEST(Imap4Batch, StoppingOrARefusalAfterTheDataDropsTheConnection) {
   {
     fake::FakeServer srv;
     Selected(srv, 2)
-        .Expect("C5 FETCH 1 (RFC822)").Expect("C6 FETCH 2 (RFC822)")
-        .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC5 NO Try later\r\n");
+        .Expect("C4 FETCH 1 (RFC822)").Expect("C5 FETCH 2 (RFC822)")
+        .Send("* 1 FETCH (RFC822 " + Literal(MailWith("one")) + ")\r\nC4 NO Try later\r\n");
     srv.Start();
     Imap imap(srv.Port());
     imap.Connect();

@@ -1,7 +1,8 @@
 // POP3 and IMAP4 against the local test mail servers, plain and implicit TLS (verified
 // against the test CA): login with the password that holds a blank, count, header fetch,
 // message fetch, size, delete (POP3: DELE takes effect at QUIT only; IMAP4: \Deleted flag,
-// then EXPUNGE), and a 5 MiB attachment sent over SMTP and fetched back by both readers.
+// then EXPUNGE), IMAP4 subject lists asked for ahead against single header fetches, and a
+// 5 MiB attachment sent over SMTP and fetched back by both readers.
 //
 // The second account's inbox is shared with other tests running at the same time, so these
 // tests never empty it: they put mails with unique subjects there, find them by subject,
@@ -253,6 +254,67 @@ TEST(Imap4RealServer, CountFetchSizeFlagAndExpunge) {
     EXPECT_TRUE(imap.ExpungeMailbox());
     imap.Disconnect();
   }
+}
+
+TEST(Imap4RealServer, SubjectListsAskedForAheadMatchSingleHeaderFetches) {
+  const TestServers* s = LoadTestServers();
+  if (!s) GTEST_SKIP() << TestServersProblem();
+  const std::string folder = UniqueToken("list");
+  // Plain, encoded (the decoded text must be the same as from the whole header) and
+  // folded subjects.
+  std::vector<std::string> mails;
+  for (int i = 1; i <= 30; ++i) {
+    std::string subject = "ExFile:\\" + folder + "\\f" + std::to_string(i) + ".bin<1/1>";
+    if (i % 3 == 1) subject = "=?UTF-8?Q?ExFile:\\Gr=C3=BC=C3=9Fe" + std::to_string(i) + "?=";
+    if (i % 3 == 2) subject += "\r\n |Size:" + std::string(100, '7');
+    mails.push_back(MailText(*s, subject, "body " + std::to_string(i) + "\r\n"));
+  }
+  AppendMails(*s, folder, mails);
+  TIdIMAP4 imap;
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  Configure(imap, tls, *s, false, s->imapPort, s->imapsPort, s->acc2);
+  imap.Connect();
+  ASSERT_TRUE(imap.SelectMailbox(folder));
+  ASSERT_EQ(imap.MessageCount(), 30);
+  EXPECT_GT(imap.MailboxSize(), 0);
+  std::vector<std::string> uids, again;
+  ASSERT_TRUE(imap.FetchUids(30, uids));  // from the size listing
+
+  // Three lists, newest first, each one's successor asked for ahead, as a scan does.
+  std::map<int, TIdSubjectResult> listed;
+  TIdMessage msg;
+  auto sink = [&](int n, TIdSubjectResult& r) { listed[n] = r; };
+  auto range = [](int from, int to) {
+    std::vector<int> v;
+    for (int n = from; n >= to; --n) v.push_back(n);
+    return v;
+  };
+  imap.FetchSubjects(range(30, 21), msg, sink, range(20, 11));
+  imap.FetchSubjects(range(20, 11), msg, sink, range(10, 1));
+  imap.FetchSubjects(range(10, 1), msg, sink);
+  ASSERT_EQ(listed.size(), 30u);
+
+  // The same session, one command at a time: the whole header of each message.
+  ASSERT_TRUE(imap.SelectMailbox(folder));
+  ASSERT_TRUE(imap.FetchUids(30, again));
+  EXPECT_EQ(uids, again);
+  for (int n = 1; n <= 30; ++n) {
+    SCOPED_TRACE(n);
+    const TIdSubjectResult& r = listed[n];
+    ASSERT_EQ(r.State, TIdSubjectResult::srRead) << r.Error;
+    ASSERT_TRUE(imap.FetchHeader(n, msg));
+    EXPECT_EQ(r.Subject, msg.Subject);
+    EXPECT_EQ(r.Uid, uids[static_cast<size_t>(n - 1)]);
+  }
+  EXPECT_EQ(listed[1].Subject, "ExFile:\\Gr\xC3\xBC\xC3\x9F" "e1");
+  EXPECT_NE(listed[2].Subject.find("|Size:777"), std::string::npos) << listed[2].Subject;
+
+  // A list asked for ahead and then not wanted is read past before the next command.
+  imap.FetchSubjects(range(30, 30), msg, sink, range(29, 1));
+  EXPECT_TRUE(imap.DeleteMessages(range(30, 1)));
+  EXPECT_TRUE(imap.ExpungeMailbox());
+  EXPECT_EQ(imap.MessageCount(), 0);
+  imap.Disconnect();
 }
 
 TEST(Imap4RealServer, EmptyMailboxAndRefusals) {

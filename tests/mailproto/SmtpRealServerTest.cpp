@@ -1,5 +1,6 @@
 // SMTP against the local test mail server: AUTH LOGIN and no authentication, plain and
-// implicit TLS (verified against the test CA); the mail must arrive in the mailbox.
+// implicit TLS (verified against the test CA); the mail must arrive in the mailbox. A
+// pipelined session of several mails with refused ones in the middle.
 #include "IdMessage.h"
 #include "IdSMTP.h"
 #include "IdSSLOpenSSL.h"
@@ -95,6 +96,90 @@ TEST(SmtpRealServer, SendsAndMailArrives) {
     EXPECT_NE(text.find("Subject: ExFile:\\tests\\" + token + ".bin"), std::string::npos);
     EXPECT_NE(text.find("\n.a line starting with a dot"), std::string::npos);  // unstuffed again
     EXPECT_EQ(text.find("X-Mailer"), std::string::npos);
+  }
+}
+
+// A part-like mail carrying token in its subject and its attachment, to the given recipients.
+void TokenMail(TIdMessage& msg, const std::string& from, const std::vector<std::string>& to,
+               const std::string& token) {
+  msg.Clear();
+  msg.From.Add(from, "Tavrel");
+  for (const auto& r : to) msg.Recipients.Add(r, "Tavrel");
+  msg.Subject = "ExFile:\\tests\\" + token + ".bin";
+  msg.Body = {"Please do not delete this mail."};
+  auto& a = msg.AddAttachmentMemory(token + std::string(2000, 'q'));
+  a.FileName = "\\tests\\" + token + ".bin";
+  a.ContentType = "Stream";
+  a.ContentTransfer = "base64";
+}
+
+TEST(SmtpRealServer, PipelinedSessionWithRefusalsInTheMiddle) {
+  const TestServers* s = LoadTestServers();
+  if (!s) GTEST_SKIP() << TestServersProblem();
+  TIdSMTP smtp;
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  Configure(smtp, tls, *s, false, s->acc1);
+  const std::string self = s->acc1.address;
+  const std::string outside = "nobody@outside.example";  // refused at RCPT
+  smtp.Connect();
+  ASSERT_TRUE(smtp.Login());
+  ASSERT_TRUE(smtp.Pipelining()) << "the test server offers PIPELINING";
+
+  auto refusalOf = [&](TIdMessage& msg) -> std::string {
+    try {
+      smtp.SendMessage(msg);
+    } catch (const EIdSMTPReplyError& e) {
+      EXPECT_GE(e.NumericCode, 500);
+      EXPECT_FALSE(smtp.DataSent());
+      return e.what();
+    }
+    ADD_FAILURE() << "not refused";
+    return "";
+  };
+
+  // Stored, refused, stored, on one session; the refusal is the recipient's, not the
+  // "no valid recipients" of the DATA that came after it.
+  std::vector<std::string> stored, refused;
+  TIdMessage msg;
+  for (int i = 0; i < 3; ++i) {
+    stored.push_back(UniqueToken("piped"));
+    TokenMail(msg, self, {self}, stored.back());
+    smtp.SendMessage(msg);
+    EXPECT_TRUE(smtp.DataSent());
+  }
+  refused.push_back(UniqueToken("refused"));
+  TokenMail(msg, self, {outside}, refused.back());
+  const std::string pipelined = refusalOf(msg);
+  EXPECT_NE(pipelined.find(outside), std::string::npos) << pipelined;
+  EXPECT_TRUE(smtp.Connected());
+  // The same refusal without pipelining reads the same.
+  smtp.PipeLine = false;
+  EXPECT_EQ(refusalOf(msg), pipelined);
+  smtp.PipeLine = true;
+  for (int i = 0; i < 2; ++i) {
+    stored.push_back(UniqueToken("piped"));
+    TokenMail(msg, self, {self}, stored.back());
+    smtp.SendMessage(msg);
+  }
+
+  // One recipient taken, the next refused: the server then waits for the data, which must
+  // not reach the taken one. The session ends instead.
+  refused.push_back(UniqueToken("half"));
+  TokenMail(msg, self, {self, outside}, refused.back());
+  EXPECT_EQ(refusalOf(msg), pipelined);
+  EXPECT_FALSE(smtp.Connected());
+  smtp.Connect();
+  ASSERT_TRUE(smtp.Login());
+  stored.push_back(UniqueToken("piped"));
+  TokenMail(msg, self, {self}, stored.back());
+  smtp.SendMessage(msg);
+  smtp.Disconnect();
+
+  for (const auto& t : stored)
+    EXPECT_TRUE(WaitForMailContaining(s->maildir1, t, 20000).has_value()) << t << " did not arrive";
+  for (const auto& f : MailFiles(s->maildir1)) {
+    const std::string text = ReadFile(f);
+    for (const auto& t : refused) EXPECT_EQ(text.find(t), std::string::npos) << t << " was delivered";
   }
 }
 

@@ -1,5 +1,6 @@
 // SMTP dialogue against scripted fake servers: greeting and HELO fallback, AUTH LOGIN
-// choice, the MAIL/RCPT/DATA exchange with RSET on refusals, QUIT, broken connections.
+// choice, the MAIL/RCPT/DATA exchange with RSET on refusals, pipelined where the server
+// offers it, QUIT, broken connections.
 #include "IdMessage.h"
 #include "IdSMTP.h"
 #include "support/FakeServer.h"
@@ -8,7 +9,9 @@
 
 #include "ErrorOf.h"
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 
 namespace {
 
@@ -322,6 +325,196 @@ TEST(SmtpSend, ConnectionBrokenDuringDataIsAnErrorAndDropsTheSession) {
   std::string err = ErrorOf([&] { smtp.SendMessage(msg); });
   EXPECT_EQ(err.rfind("Socket Error # ", 0), 0u) << err;
   EXPECT_FALSE(smtp.Connected());
+}
+
+// ---------------------------------------------------------------------------
+// Pipelining
+// ---------------------------------------------------------------------------
+
+// The commands of FillMessage's envelope. The server reads all of them before it answers:
+// a client that waited for each reply would wait for ever (and time out).
+fake::FakeServer& PipelinedEnvelope(fake::FakeServer& srv, const Lines& replies) {
+  srv.Expect("RSET")
+      .Expect("MAIL FROM: <me@example.org>")
+      .Expect("RCPT TO:<me@example.org>")
+      .Expect("RCPT TO:<cc@example.org>")
+      .Expect("RCPT TO:<bcc@example.org>")
+      .Expect("DATA");
+  std::string all;
+  for (const auto& r : replies) all += r + "\r\n";
+  return srv.Send(all);
+}
+
+const Lines kEnvelopeTaken = {"250 reset", "250 2.1.0 ok", "250 ok", "251 forward", "250 ok", "354 go"};
+
+TEST(SmtpPipelining, EnvelopeInOneWriteAndTheMailsBytesAsWithout) {
+  // The same mail to a server without PIPELINING (one command at a time: nothing more
+  // comes while a reply is due) and, twice on one session, to one with it.
+  fake::FakeServer plain;
+  Greet(plain, {"SIZE 1000000"}).Expect("RSET").ExpectQuiet(150).SendLine("250 ok");
+  plain.Expect("MAIL FROM: <me@example.org>").ExpectQuiet(150).SendLine("250 ok");
+  plain.Reply("RCPT TO:<me@example.org>", "250 ok")
+      .Reply("RCPT TO:<cc@example.org>", "250 ok")
+      .Reply("RCPT TO:<bcc@example.org>", "250 ok")
+      .Reply("DATA", "354 go")
+      .ReadUntil(".")
+      .SendLine("250 queued")
+      .Reply("QUIT", "221 bye");
+  fake::FakeServer piped;
+  Greet(piped, {"SIZE 1000000", "PIPELINING", "8BITMIME"});
+  for (int i = 0; i < 2; ++i) PipelinedEnvelope(piped, kEnvelopeTaken).ReadUntil(".").SendLine("250 queued");
+  piped.Reply("QUIT", "221 bye");
+  plain.Start();
+  piped.Start();
+
+  TIdMessage msg;
+  FillMessage(msg);
+  msg.SetDate(1700000000);
+  std::vector<Lines> data;
+  for (fake::FakeServer* srv : {&plain, &piped}) {
+    Smtp smtp(srv->Port());
+    smtp.AuthType = atNone;
+    smtp.Connect();
+    EXPECT_EQ(smtp.Pipelining(), srv == &piped);
+    const int mails = srv == &piped ? 2 : 1;
+    for (int i = 0; i < mails; ++i) {
+      smtp.SendMessage(msg);
+      EXPECT_TRUE(smtp.DataSent());
+    }
+    smtp.Disconnect();
+    ASSERT_TRUE(srv->WaitDone(3000));
+    EXPECT_EQ(srv->Error(), "");
+    data.push_back(srv->DataLines());
+  }
+  ASSERT_FALSE(data[0].empty());
+  const Lines once = data[0];
+  Lines twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(data[1], twice);
+}
+
+TEST(SmtpPipelining, OffOrNotOfferedWaitsForEachReply) {
+  for (bool offered : {false, true}) {
+    SCOPED_TRACE(offered ? "offered, switched off" : "not offered");
+    fake::FakeServer srv;
+    Greet(srv, offered ? Lines{"PIPELINING"} : Lines{"8BITMIME"}).Reply("RSET", "250 ok");
+    srv.Expect("MAIL FROM: <me@example.org>").ExpectQuiet(150).SendLine("250 ok");
+    srv.Expect("RCPT TO:<me@example.org>").ExpectQuiet(150).SendLine("250 ok");
+    srv.Expect("DATA").ExpectQuiet(150).SendLine("354 go").ReadUntil(".").SendLine("250 ok");
+    srv.Reply("QUIT", "221 bye");
+    srv.Start();
+    Smtp smtp(srv.Port());
+    smtp.AuthType = atNone;
+    smtp.PipeLine = !offered;
+    TIdMessage msg;
+    msg.From.Add("me@example.org");
+    msg.Recipients.Add("me@example.org");
+    msg.Body = {"x"};
+    smtp.Connect();
+    EXPECT_FALSE(smtp.Pipelining());
+    smtp.SendMessage(msg);
+    smtp.Disconnect();
+    ASSERT_TRUE(srv.WaitDone(3000));
+    EXPECT_EQ(srv.Error(), "");
+  }
+}
+
+TEST(SmtpPipelining, RefusalFailsThatMailOnlyWithTheFirstRefusalsText) {
+  struct Case {
+    const char* name;
+    Lines replies;      // to RSET, MAIL, the three RCPT, DATA
+    const char* error;  // what the mail fails with
+    int code;
+    bool rset;          // RSET after it (a transaction was open)
+    bool keeps;         // the session stays usable
+  };
+  const Case cases[] = {
+      {"MAIL refused", {"250 ok", "550 5.7.1 sender refused", "503 5.5.1 need MAIL", "503 5.5.1 need MAIL",
+                        "503 5.5.1 need MAIL", "503 5.5.1 need MAIL"},
+       "5.7.1 sender refused", 550, false, true},
+      {"every RCPT refused", {"250 ok", "250 ok", "554 5.7.1 <me@example.org>: Relay access denied",
+                              "554 5.7.1 <cc@example.org>: Relay access denied", "550 5.1.1 unknown",
+                              "554 5.5.1 Error: no valid recipients"},
+       "5.7.1 <me@example.org>: Relay access denied", 554, true, true},
+      {"one RCPT refused, DATA taken", {"250 ok", "250 ok", "250 ok", "550-5.1.1 no such\r\n550 5.1.1 user", "250 ok", "354 go"},
+       "5.1.1 no such\r\n5.1.1 user", 550, false, false},
+      {"DATA refused", {"250 ok", "250 ok", "250 ok", "250 ok", "250 ok", "451 4.3.0 try later"},
+       "4.3.0 try later", 451, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakeServer srv;
+    Greet(srv, {"PIPELINING"});
+    PipelinedEnvelope(srv, c.replies);
+    if (c.rset) srv.Reply("RSET", "250 reset");
+    // The session is in step: the next mail goes through on it.
+    if (c.keeps) PipelinedEnvelope(srv, kEnvelopeTaken).ReadUntil(".").SendLine("250 queued").Reply("QUIT", "221 bye");
+    srv.Start();
+
+    Smtp smtp(srv.Port());
+    smtp.AuthType = atNone;
+    TIdMessage msg;
+    FillMessage(msg);
+    smtp.Connect();
+    try {
+      smtp.SendMessage(msg);
+      ADD_FAILURE() << "no error";
+    } catch (const EIdSMTPReplyError& e) {
+      EXPECT_EQ(e.what(), std::string(c.error));
+      EXPECT_EQ(e.NumericCode, c.code);
+    }
+    EXPECT_FALSE(smtp.DataSent());  // nothing of the mail went out
+    EXPECT_EQ(smtp.Connected(), c.keeps);
+    if (c.keeps) {
+      smtp.SendMessage(msg);
+      EXPECT_TRUE(smtp.DataSent());
+      smtp.Disconnect();
+    }
+    ASSERT_TRUE(srv.WaitDone(3000));
+    EXPECT_EQ(srv.Error(), "");
+    // No line of the mail reached the server after a refusal.
+    EXPECT_EQ(srv.DataLines().empty(), !c.keeps) << srv.DataLines().size();
+    const Lines got = srv.Received();
+    EXPECT_EQ(std::count(got.begin(), got.end(), "RSET"), (c.keeps ? 2 : 1) + (c.rset ? 1 : 0));
+  }
+}
+
+TEST(SmtpPipelining, ServerEndingTheSessionBeforeData) {
+  struct Case {
+    const char* name;
+    std::function<void(fake::FakeServer&)> script;  // after the envelope's commands arrived
+    const char* error;
+  };
+  const Case cases[] = {
+      // A kept session the server ends: its reason, not the closed connection, is reported.
+      {"421 to MAIL, then closed",
+       [](fake::FakeServer& s) { s.Send("250 ok\r\n421 4.7.0 too many mails this session\r\n").Close(); },
+       "4.7.0 too many mails this session"},
+      {"closed before any reply", [](fake::FakeServer& s) { s.Close(); }, "Connection Closed Gracefully."},
+      {"garbled reply", [](fake::FakeServer& s) { s.Send("250 ok\r\nhello\r\n"); }, "Reply Code is not valid: hell"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakeServer srv;
+    Greet(srv, {"PIPELINING"})
+        .Expect("RSET")
+        .Expect("MAIL FROM: <me@example.org>")
+        .Expect("RCPT TO:<me@example.org>")
+        .Expect("RCPT TO:<cc@example.org>")
+        .Expect("RCPT TO:<bcc@example.org>")
+        .Expect("DATA");
+    c.script(srv);
+    srv.Start();
+    Smtp smtp(srv.Port());
+    smtp.AuthType = atNone;
+    TIdMessage msg;
+    FillMessage(msg);
+    smtp.Connect();
+    EXPECT_EQ(ErrorOf([&] { smtp.SendMessage(msg); }), c.error);
+    EXPECT_FALSE(smtp.DataSent());  // the engine may send it again on a new session
+    EXPECT_FALSE(smtp.Connected());  // out of step with the server: never used again
+    EXPECT_FALSE(smtp.DidAuthenticate());
+  }
 }
 
 TEST(SmtpDisconnect, QuitRefusedStillCloses) {
