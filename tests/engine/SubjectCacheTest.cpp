@@ -2,6 +2,7 @@
 // ids and the subjects it does not know, the table is always the one the server's
 // subjects give, and a file that is damaged, foreign or a link is ignored and rebuilt.
 #include "EngineFixture.h"
+#include "InboxHelpers.h"
 #include "FileUtil.h"
 #include "IdIMAP4.h"
 #include "IdMessage.h"
@@ -20,25 +21,7 @@
 namespace fs = std::filesystem;
 
 namespace {
-using Lines = std::vector<std::string>;
-
-void Deliver(const std::string& maildir, const std::string& text) {
-    static int serial = 0;
-    const std::string size = std::to_string(text.size());
-    const int n = ++serial;
-    const std::string name = std::to_string(1710000000 + n) + ".M" + std::to_string(n) + "P" +
-                             std::to_string(::getpid()) + ".cache,S=" + size + ",W=" + size;
-    ASSERT_TRUE(DeliverToMaildir(maildir, name, text));
-}
-
-void DeliverSubject(const std::string& maildir, const std::string& subject) {
-    Deliver(maildir, "From: t@tavrel.test\r\nTo: t@tavrel.test\r\nSubject: " + subject +
-                         "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\nx\r\n");
-}
-
-std::string File(const std::string& path, uint32_t size = 1) {
-    return PartSubject(path, 1, 1, size, 1000 + size, 32, "45000.5", "45000.5");
-}
+using namespace inbox;
 
 // A stored file of one part, as an upload sends it.
 std::string StoredFile(const std::string& path, const std::string& content, std::string* subject) {
@@ -50,83 +33,6 @@ std::string StoredFile(const std::string& path, const std::string& content, std:
     mail.Subject = *subject;
     SetFilePart(mail, mail.AddAttachmentMemory(content), static_cast<uint32_t>(content.size()), path);
     return mail.SaveToString();
-}
-
-template <class Client>
-void ConnectAsFirstUser(Client& c, const TestServers& s, int port) {
-    c.Host = s.host;
-    c.Port = static_cast<uint16_t>(port);
-    c.Username = s.acc1.user;
-    c.Password = s.acc1.pass;
-    c.Connect();
-}
-
-// The subjects of the inbox read header by header, highest number first.
-Lines OneAtATime(const TestServers& s, bool imap) {
-    Lines out;
-    TIdMessage msg;
-    if (imap) {
-        TIdIMAP4 c;
-        ConnectAsFirstUser(c, s, s.imapPort);
-        EXPECT_TRUE(c.SelectMailbox("INBOX"));
-        for (int n = c.MessageCount(); n >= 1; --n)
-            if (c.FetchHeader(n, msg)) out.push_back(msg.Subject);
-        c.Disconnect();
-    } else {
-        TIdPOP3 c;
-        ConnectAsFirstUser(c, s, s.pop3Port);
-        for (int n = c.CountMessages(); n >= 1; --n)
-            if (c.FetchHeader(n, msg)) out.push_back(msg.Subject);
-        c.Disconnect();
-    }
-    return out;
-}
-
-void DeleteByOtherClient(const TestServers& s, const Lines& texts) {
-    TIdPOP3 c;
-    ConnectAsFirstUser(c, s, s.pop3Port);
-    TIdMessage msg;
-    for (int n = c.CountMessages(); n >= 1; --n) {
-        c.FetchHeader(n, msg);
-        for (const auto& t : texts)
-            if (msg.Subject.find(t) != std::string::npos) {
-                c.DeleteMessage(n);
-                break;
-            }
-    }
-    c.Disconnect();
-}
-
-Lines Table(const TExFiles& files) {
-    Lines out;
-    for (int i = 0; i < files.Count(); ++i) {
-        const TExFile& e = files.Items(i);
-        std::string row = e.Path + "|" + std::to_string(e.Size) + "|" + std::to_string(e.Hash) +
-                          "|" + (e.Implicit ? "implicit" : e.Created);
-        if (e.Parts)
-            for (const auto& p : *e.Parts) row += "|" + p;
-        out.push_back(row);
-    }
-    return out;
-}
-
-Lines TableOf(const Lines& subjects) {
-    TExFiles t;
-    for (const auto& s : subjects) t.AddSubject(s);
-    return Table(t);
-}
-
-Lines SubjectsOnDisk(const std::string& maildir) {
-    Lines out;
-    for (const auto& f : MailFiles(maildir)) {
-        std::string text = EngineTest::ReadFile(f);
-        size_t p = text.find("\nSubject: ");
-        if (p == std::string::npos) continue;
-        p += 10;
-        out.push_back(text.substr(p, text.find('\r', p) - p));
-    }
-    std::sort(out.begin(), out.end());
-    return out;
 }
 
 // Headers the servers sent: each one read holds the mail's Subject line.
@@ -252,10 +158,10 @@ TEST_F(SubjectCacheTest, ANewRunReadsOnlyTheIdsAndTheNewSubjects) {
         SCOPED_TRACE(imap ? "IMAP4" : "POP3");
         ClearMailbox(servers_->maildir1);
         fs::remove(CacheFile());
-        DeliverSubject(servers_->maildir1, FolderSubject("\\c\\", "45000.5"));
+        Deliver(servers_->maildir1, FolderSubject("\\c\\", "45000.5"));
         for (uint32_t i = 0; i < 20; ++i)
-            DeliverSubject(servers_->maildir1, File("\\c\\f" + std::to_string(i) + ".txt", i + 1));
-        DeliverSubject(servers_->maildir1, "An ordinary mail");
+            Deliver(servers_->maildir1, File("\\c\\f" + std::to_string(i) + ".txt", i + 1));
+        Deliver(servers_->maildir1, "An ordinary mail");
         Use(imap);
 
         EXPECT_EQ(Run(), 22);
@@ -272,9 +178,9 @@ TEST_F(SubjectCacheTest, ANewRunReadsOnlyTheIdsAndTheNewSubjects) {
 
         // Between runs another client deletes mails and new ones arrive.
         DeleteByOtherClient(*servers_, {"\\c\\f3.txt<", "\\c\\f11.txt<"});
-        DeliverSubject(servers_->maildir1, File("\\c\\new.txt", 7));
-        DeliverSubject(servers_->maildir1, File("\\c\\f5.txt", 55));
-        DeliverSubject(servers_->maildir1, "Another ordinary mail");
+        Deliver(servers_->maildir1, File("\\c\\new.txt", 7));
+        Deliver(servers_->maildir1, File("\\c\\f5.txt", 55));
+        Deliver(servers_->maildir1, "Another ordinary mail");
         EXPECT_EQ(Run(), 3);
         EXPECT_EQ(Shown(), OnServer());
         EXPECT_EQ(box_->Files.IndexOf("\\c\\f3.txt"), -1);
@@ -297,7 +203,7 @@ TEST_F(SubjectCacheTest, ANewUidValidityBetweenRunsDropsTheCachedSubjects) {
         ClearMailbox(servers_->maildir1);
         fs::remove(CacheFile());
         for (const char* name : {"a1", "a2", "a3"})
-            DeliverSubject(servers_->maildir1, File(std::string("\\v\\") + name + ".txt"));
+            Deliver(servers_->maildir1, File(std::string("\\v\\") + name + ".txt"));
         Use(imap);
         EXPECT_EQ(Run(), 3);
         Stop();
@@ -308,7 +214,7 @@ TEST_F(SubjectCacheTest, ANewUidValidityBetweenRunsDropsTheCachedSubjects) {
         // validity name other mails.
         ClearMailbox(servers_->maildir1);
         for (const char* name : {"b1", "b2", "b3"})
-            DeliverSubject(servers_->maildir1, File(std::string("\\v\\") + name + ".txt"));
+            Deliver(servers_->maildir1, File(std::string("\\v\\") + name + ".txt"));
         EXPECT_EQ(Run(), 3);
         EXPECT_EQ(Shown(), OnServer());
         EXPECT_EQ(box_->Files.IndexOf("\\v\\a1.txt"), -1);
@@ -326,7 +232,7 @@ TEST_F(SubjectCacheTest, ANewUidValidityBetweenRunsDropsTheCachedSubjects) {
 
 TEST_F(SubjectCacheTest, ADamagedForeignOrLinkedFileIsIgnoredAndRebuilt) {
     ClearMailbox(servers_->maildir1);
-    for (int i = 0; i < 6; ++i) DeliverSubject(servers_->maildir1, File("\\d\\f" + std::to_string(i)));
+    for (int i = 0; i < 6; ++i) Deliver(servers_->maildir1, File("\\d\\f" + std::to_string(i)));
     for (bool imap : {false, true}) {
         SCOPED_TRACE(imap ? "IMAP4" : "POP3");
         fs::remove(CacheFile());
@@ -417,9 +323,9 @@ TEST_F(SubjectCacheTest, AnIdThatNamesAnotherMailLosesNothing) {
         ClearMailbox(servers_->maildir1);
         fs::remove(CacheFile());
         std::string a, b;
-        Deliver(servers_->maildir1, StoredFile("\\s\\a.txt", "the content of a", &a));
-        Deliver(servers_->maildir1, StoredFile("\\s\\b.txt", "and of b, longer", &b));
-        DeliverSubject(servers_->maildir1, FolderSubject("\\s\\", "46000"));
+        DeliverText(servers_->maildir1, StoredFile("\\s\\a.txt", "the content of a", &a));
+        DeliverText(servers_->maildir1, StoredFile("\\s\\b.txt", "and of b, longer", &b));
+        Deliver(servers_->maildir1, FolderSubject("\\s\\", "46000"));
         Use(imap);
         ASSERT_EQ(Run(), 3);
         Stop();
