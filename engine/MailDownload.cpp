@@ -98,11 +98,7 @@ bool TMailThread::Download() {
     });
     if (R.empty() || R.back() == '\\' || !found || parts.empty()) return true;
     if (local.empty()) return false;
-    if (TakeFetchedAhead(R, size, hash, parts, local)) {
-        SetStatus("Download...");
-        SetStatus("");
-        return true;
-    }
+    if (TakeFetchedAhead(R, size, hash, parts, local)) return true; // fetched with the one before
     if (std::find(parts.begin(), parts.end(), std::string()) != parts.end()) {
         // Parts that were never stored cannot be fetched, however often it is tried.
         Refused = true;
