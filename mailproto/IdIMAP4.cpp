@@ -564,8 +564,9 @@ bool TIdIMAP4::SelectMailboxAndSize(const std::string& name, int64_t& size) {
     throw;
   }
   if (!selected || FMailBox.TotalMsgs == 0) {
-    // Refused (no mailbox selected), or "1:*" named no message: nothing to count.
-    ReadResponse(sizeTag, nullptr);
+    // Refused (no mailbox selected), or "1:*" named no message: nothing to count, unless
+    // the listing names messages all the same.
+    ReadMailboxSize(sizeTag);
     if (selected) size = 0;
     return selected;
   }
@@ -822,13 +823,22 @@ int64_t TIdIMAP4::ReadMailboxSize(const std::string& tag) {
   int seen = 0;
   bool bad = false;
   int64_t sum = 0;
+  // The highest message number the server has announced, also by an EXISTS sent meanwhile
+  // (a mail that arrived). A listing that names a message above it contradicts the count:
+  // an EXISTS line of the SELECT was lost or damaged on the way, and every number read
+  // from it would leave mails out.
+  int64_t announced = expected;
+  bool beyond = false;
   std::vector<std::string> uids(static_cast<std::size_t>(expected));
   ReadResponse(tag, [&](const std::string& line) {
-    if (seen >= expected) return false;
-    ++seen;
     int64_t number = 0, size = 0, uid = 0;
     std::string keyword;
-    if (NumberedUntagged(line, number, keyword) && keyword == "FETCH" &&
+    const bool numbered = NumberedUntagged(line, number, keyword);
+    if (numbered && keyword == "EXISTS") announced = std::max(announced, number);
+    if (numbered && keyword == "FETCH" && number > announced) beyond = true;
+    if (seen >= expected) return false;
+    ++seen;
+    if (numbered && keyword == "FETCH" &&
         ParseDecimal(ItemValue(line, "RFC822.SIZE"), size)) {
       sum = SaturatingAdd(sum, size);
       if (number >= 1 && number <= expected && ParseDecimal(ItemValue(line, "UID"), uid) && uid > 0)
@@ -838,6 +848,7 @@ int64_t TIdIMAP4::ReadMailboxSize(const std::string& tag) {
     }
     return false;
   });
+  if (beyond) throw EIdException("The server listed more messages than it announced.");
   if (FLastResult.Code != "OK" || bad || seen < expected) return -1;
   if (std::none_of(uids.begin(), uids.end(), [](const std::string& u) { return u.empty(); })) {
     FSizeUids = std::move(uids);
