@@ -1,0 +1,27 @@
+// The main window's mount of the open mailbox: made when a mailbox becomes the open one,
+// taken away when another opens, it closes or the window ends.
+#include "FmPondra.h"
+
+#include "BoxMount.h"
+#include "UiText.h"
+
+std::string TFmPondra::MountedAt() const { return mount_ ? mount_->MountPoint() : std::string(); }
+
+bool TFmPondra::InMount(const std::string& path) const {
+    // By name even while nothing is mounted: a stale mount's paths hang as well.
+    return TBoxMount::Below(mountPoint_, path) || (mount_ && mount_->Holds(path));
+}
+
+void TFmPondra::SyncMount() {
+    if (!mount_ || !folders_) return;
+    TMailFolder* box = folders_->CurrentFolder;
+    if (box && !box->Opened) box = nullptr;
+    if (mount_->Box() == box && (box == nullptr || !mount_->MountPoint().empty())) return;
+    mount_->Stop();
+    if (!box || !mountUnavailable_.empty()) return;
+    std::string error;
+    if (!mount_->Start(*folders_, *box, mountPoint_, error)) {
+        // Said once, with the first drag that needs it; the placeholder route stays.
+        mountUnavailable_ = error.empty() ? std::string("the mount failed") : error;
+    }
+}
