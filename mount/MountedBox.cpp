@@ -48,7 +48,7 @@ bool TMountedBox::Load(TModelThread& thread, const std::string& alias, std::stri
     folders_->OnOperationFinished = [this](TMailFolder* box, const TExOp& op, bool ok) {
         Finished(box, op, ok);
     };
-    folders_->ProcessMessages = [&thread] { thread.Dispatcher().ProcessMessages(); };
+    folders_->ProcessMessages = [t = &thread] { t->Dispatcher().ProcessMessages(); };
     const std::string data = AppDir() + "Data.bin";
     if (!folders_->LoadFromFile(data)) {
         error = "cannot read the mailbox list " + data +
