@@ -22,6 +22,7 @@
 #include <mutex>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -128,8 +129,10 @@ std::string TBoxMount::MountPointFor(const std::string& appDir, const std::strin
 }
 
 bool TBoxMount::CleanStale(const std::string& mountPoint) {
-    struct stat st {};
-    if (mountPoint.empty() || ::stat(mountPoint.c_str(), &st) == 0 || errno != ENOTCONN)
+    // statvfs always asks the file system (a stat may be answered from the kernel's cache
+    // for a while after the server died).
+    struct statvfs st {};
+    if (mountPoint.empty() || ::statvfs(mountPoint.c_str(), &st) == 0 || errno != ENOTCONN)
         return false;
     return LazyUnmount(mountPoint);
 }

@@ -27,7 +27,7 @@ public:
     // without a runtime folder.
     static std::string MountPointFor(const std::string& appDir, const std::string& runtimeDir);
     // Takes away a mount that a program which did not end properly left on `mountPoint`
-    // (its folder answers ENOTCONN). True when there was one.
+    // (the file system of its folder answers ENOTCONN). True when there was one.
     static bool CleanStale(const std::string& mountPoint);
     // The path in the mount of a mailbox path ("\a\b" or "\a\b\"); "" when a name in it
     // is not shown there.

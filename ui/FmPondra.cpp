@@ -123,8 +123,9 @@ TFmPondra::TFmPondra(const TSettings& settings) {
         mountUnavailable_ = TBoxMount::Unavailable();
     }
     // The file system's requests run between the window's events (never waited for here).
-    mount_ = std::make_unique<TBoxMount>([](std::function<void()> task) {
-        QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+    mount_ = std::make_unique<TBoxMount>([this](std::function<void()> task) {
+        QMetaObject::invokeMethod(this, [this, task = std::move(task)] { RunMountTask(task); },
+                                  Qt::QueuedConnection);
     });
 
     // 8. May end the start.

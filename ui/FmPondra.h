@@ -181,6 +181,8 @@ public:
     // waits for this very thread), so drops, pastes and drop notices refuse them.
     bool InMount(const std::string& path) const;
     bool HoldsMountPath(const std::vector<std::string>& names) const;
+    // A request of the mount's file system, on this thread (later while a question is open).
+    void RunMountTask(const std::function<void()>& task);
 
 private:
     bool SelectionHasBusyEntry() const;

@@ -5,11 +5,23 @@
 #include "BoxMount.h"
 #include "UiText.h"
 
+#include <QTimer>
+
 std::string TFmPondra::MountedAt() const { return mount_ ? mount_->MountPoint() : std::string(); }
 
 bool TFmPondra::InMount(const std::string& path) const {
     // By name even while nothing is mounted: a stale mount's paths hang as well.
     return TBoxMount::Below(mountPoint_, path) || (mount_ && mount_->Holds(path));
+}
+
+void TFmPondra::RunMountTask(const std::function<void()>& task) {
+    // As the worker's calls and the drop notices: while a question is open the code that
+    // asked must find the queue and the table as it left them.
+    if (OpenQuestions() > 0) {
+        QTimer::singleShot(50, this, [this, task] { RunMountTask(task); });
+        return;
+    }
+    task();
 }
 
 void TFmPondra::SyncMount() {

@@ -12,6 +12,7 @@ mount is gone once the window has ended.
 
 Usage: dnd_process_test.py BUILD_DIR DND_PEER. Prints one line per check and closes with
 "N passed, M failed"; exits 1 on a failure."""
+import errno
 import os
 import random
 import re
@@ -355,6 +356,29 @@ def main():
               "each in its own folder, none in the current one")
         if failures:
             print(listing)
+
+        # A window that ends without unmounting (killed) leaves a dead mount behind; the
+        # next window of the same program folder takes it away as it starts.
+        tavrel = subprocess.Popen([TAVREL], env=env, stderr=subprocess.DEVNULL)
+        windows = wait_window(env, "^Tavrel$")
+        if windows:
+            time.sleep(1)
+            xdo(env, "mousemove", "--window", windows[0], "40", "113", "click", "--repeat", "2", "1")
+        wait_until(lambda: len(tavrel_mounts(runtime)) == 1, 30)
+        points = tavrel_mounts(runtime)
+        tavrel.kill()
+        tavrel.wait()
+        dead = False
+        if points:
+            try:
+                os.statvfs(points[0])  # a stat may come from the kernel's cache
+            except OSError as e:
+                dead = e.errno == errno.ENOTCONN
+        check(dead, "a killed window leaves a dead mount behind (%s)" % points)
+        tavrel = subprocess.Popen([TAVREL], env=env, stderr=subprocess.DEVNULL)
+        check(bool(wait_window(env, "^Tavrel$")), "the next window starts")
+        wait_until(lambda: tavrel_mounts(runtime) == [], 10)
+        check(tavrel_mounts(runtime) == [], "and takes the dead mount away (%s)" % tavrel_mounts(runtime))
     finally:
         for p in peers:
             if p.poll() is None:
