@@ -177,14 +177,25 @@ bool TBoxMount::Start(TMailFolders& folders, TMailFolder& box, const std::string
             return false;
         }
     }
+    // Folders of a mount that could not be made go again (only when empty).
+    auto removeDirs = [&] {
+        fs::remove(mountPoint, ec);
+        fs::remove(parent, ec);
+    };
     auto impl = std::make_unique<TImpl>(post_);
-    if (!impl->box.Attach(folders, box, error)) return false;
+    if (!impl->box.Attach(folders, box, error)) {
+        removeDirs();
+        return false;
+    }
     impl->mailbox = &box;
     impl->fs = std::make_unique<TMailFs>(impl->caller, impl->box, impl->log, false, kNoRefresh);
     impl->box.Publish();
     impl->mount = std::make_unique<TFuseMount>(*impl->fs);
     if (!impl->mount->Mount(mountPoint, {"ro"}, false, error)) {
+        error = "the mount on " + mountPoint + " failed";
         impl->box.Close();
+        impl.reset();
+        removeDirs();
         return false;
     }
     TImpl* raw = impl.get();
