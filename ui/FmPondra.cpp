@@ -112,8 +112,8 @@ TFmPondra::TFmPondra(const TSettings& settings) {
     folders_->ProcessMessages = [this] { dispatcher_->ProcessMessages(); };
     folders_->LoadFromFile(AppDir() + "Data.bin");
 
-    // 7. The mount of the open mailbox: its folder depends on the program folder, so a
-    //    mount left by a window that crashed is this one's to take away.
+    // The mount of the open mailbox: its folder depends on the program folder, so a mount
+    // left by a window that crashed is this one's to take away.
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     mountPoint_ = TBoxMount::MountPointFor(AppDir(), runtime ? runtime : "");
     if (mountPoint_.empty())

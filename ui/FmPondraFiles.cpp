@@ -134,7 +134,8 @@ void TFmPondra::PasteCommand() {
             target = box->CurrentPath + r.caption + "\\";
             break;
         }
-    const std::vector<std::string> names = TClipboardFiles::Paths(QApplication::clipboard()->mimeData());
+    const std::vector<std::string> names =
+        TClipboardFiles::Paths(QApplication::clipboard()->mimeData());
     if (HoldsMountPath(names)) {
         SetStatusText(kFromMount);
         return;
@@ -267,7 +268,9 @@ void TFmPondra::DragFiles(std::vector<std::string>& files, bool& cancel) {
     }
     if (placeholders && !toldPlaceholderDrag_) {
         toldPlaceholderDrag_ = true;
-        const std::string why = mountUnavailable_.empty() ? std::string() : " (no mounted folder: " + mountUnavailable_ + ")";
+        const std::string why = mountUnavailable_.empty()
+                                    ? std::string()
+                                    : " (no mounted folder: " + mountUnavailable_ + ")";
         SetStatusText(Q("Files not yet downloaded reach other programs only after a download" +
                         why + "; download them first to drag them out."));
     }
