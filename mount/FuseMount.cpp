@@ -197,15 +197,19 @@ bool TFuseMount::Mount(const std::string& mountPoint, const std::vector<std::str
     return true;
 }
 
-int TFuseMount::Serve() {
+int TFuseMount::Serve(bool signals) {
     struct fuse_session* se = fuse_get_session(fuse_);
-    if (fuse_set_signal_handlers(se) != 0) return -1;
+    if (signals && fuse_set_signal_handlers(se) != 0) return -1;
     struct fuse_loop_config* config = fuse_loop_cfg_create();
     fuse_loop_cfg_set_max_threads(config, 16);
     const int r = fuse_loop_mt(fuse_, config);
     fuse_loop_cfg_destroy(config);
-    fuse_remove_signal_handlers(se);
+    if (signals) fuse_remove_signal_handlers(se);
     return r;
+}
+
+void TFuseMount::Exit() {
+    if (fuse_) fuse_exit(fuse_);
 }
 
 void TFuseMount::Unmount() {

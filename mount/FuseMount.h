@@ -19,8 +19,12 @@ public:
     // False with `error` set when libfuse refuses the options or the mount.
     bool Mount(const std::string& mountPoint, const std::vector<std::string>& options, bool debug,
                std::string& error);
-    // 0 when it ended by an unmount, else the number of the signal that ended it.
-    int Serve();
+    // 0 when it ended by an unmount, else the number of the signal that ended it. Without
+    // `signals` the process's signal handlers stay as they are (the window's own); it then
+    // ends only by an unmount.
+    int Serve(bool signals = true);
+    // Asks Serve to end: it does once the mount is taken away (no signal needed).
+    void Exit();
     void Unmount();
 
 private:

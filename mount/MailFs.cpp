@@ -28,7 +28,7 @@ struct timespec Now() {
 }
 } // namespace
 
-TMailFs::TMailFs(TModelThread& model, TMountedBox& box, TMountLog& log, bool async,
+TMailFs::TMailFs(IModelCaller& model, TMountedBox& box, TMountLog& log, bool async,
                  int refreshSeconds)
     : model_(model), box_(box), log_(log), async_(async), refreshSeconds_(refreshSeconds),
       uid_(::getuid()), gid_(::getgid()), started_(Now()), readyAt_(SteadySeconds()) {

@@ -12,7 +12,7 @@
 
 #include "MountTable.h"
 
-class TModelThread;
+class IModelCaller;
 class TMountedBox;
 class TMountLog;
 struct TStagedFile;
@@ -37,7 +37,7 @@ public:
     };
     using TDirEntry = std::pair<std::string, struct stat>;
 
-    TMailFs(TModelThread& model, TMountedBox& box, TMountLog& log, bool async, int refreshSeconds);
+    TMailFs(IModelCaller& model, TMountedBox& box, TMountLog& log, bool async, int refreshSeconds);
     ~TMailFs();
 
     int Getattr(const std::string& path, struct stat& st, THandle* h);
@@ -81,7 +81,7 @@ private:
     void MaybeRefresh(const std::string& path);
     std::shared_ptr<const TMountTable> Table();
 
-    TModelThread& model_;
+    IModelCaller& model_;
     TMountedBox& box_;
     TMountLog& log_;
     const bool async_;

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include "ModelCaller.h"
+
 class TPumpedDispatcher;
 
 // The one thread that owns the model (the collection, its mailboxes and the worker's
@@ -13,10 +15,10 @@ class TPumpedDispatcher;
 // it short tasks and wait for them (Call); the worker's synchronous calls are run between
 // them. Tasks never wait for the network: a task that needs an operation's end leaves a
 // completion that the operation's end fulfils, and the caller waits for that outside.
-class TModelThread {
+class TModelThread : public IModelCaller {
 public:
     TModelThread();
-    ~TModelThread(); // Stop()
+    ~TModelThread() override; // Stop()
     TModelThread(const TModelThread&) = delete;
     TModelThread& operator=(const TModelThread&) = delete;
 
@@ -25,7 +27,7 @@ public:
     void Start(std::function<void()> tick, int tickMs, std::function<void()> afterTasks);
     // Runs `fn` on the thread and returns when it has run (its exception is thrown again).
     // On the thread itself it runs at once.
-    void Call(const std::function<void()>& fn);
+    void Call(const std::function<void()>& fn) override;
     // The dispatcher the worker calls through (valid once Start returned).
     TPumpedDispatcher& Dispatcher();
     bool OnThread() const { return std::this_thread::get_id() == thread_.get_id(); }

@@ -24,12 +24,13 @@ double SteadySeconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-TMountedBox::TMountedBox(TModelThread& thread, TMountLog& log, TMountPrompt& prompt)
-    : thread_(thread), log_(log), prompt_(prompt), table_(std::make_shared<TMountTable>()) {}
+TMountedBox::TMountedBox(TMountLog& log, TMountPrompt& prompt)
+    : log_(log), prompt_(prompt), table_(std::make_shared<TMountTable>()) {}
 
 TMountedBox::~TMountedBox() { Close(); }
 
-bool TMountedBox::Load(const std::string& alias, std::string& error, int& status) {
+bool TMountedBox::Load(TModelThread& thread, const std::string& alias, std::string& error,
+                       int& status) {
     status = 1;
     // One user of a program folder at a time: the window, tavrel-cli and tavrel-mount each
     // empty the cache folder when they end.
@@ -38,15 +39,16 @@ bool TMountedBox::Load(const std::string& alias, std::string& error, int& status
         if (lock_.Busy()) status = 2;
         return false;
     }
-    TWorkerFactory factory = TMailThread::Factory(thread_.Dispatcher(), LoadEngineConfig(IniFile()));
-    folders_ = std::make_unique<TMailFolders>(
+    TWorkerFactory factory = TMailThread::Factory(thread.Dispatcher(), LoadEngineConfig(IniFile()));
+    owned_ = std::make_unique<TMailFolders>(
         [this](TMailFolder*, int32_t pos, int32_t max) { log_.Progress(pos, max); },
         TMailFolders::TDoneEvent{}, factory);
+    folders_ = owned_.get();
     folders_->OnStatus = [this](const std::string& s) { log_.Status(s); };
     folders_->OnOperationFinished = [this](TMailFolder* box, const TExOp& op, bool ok) {
         Finished(box, op, ok);
     };
-    folders_->ProcessMessages = [this] { thread_.Dispatcher().ProcessMessages(); };
+    folders_->ProcessMessages = [t = &thread] { t->Dispatcher().ProcessMessages(); };
     const std::string data = AppDir() + "Data.bin";
     if (!folders_->LoadFromFile(data)) {
         error = "cannot read the mailbox list " + data +
@@ -65,8 +67,23 @@ bool TMountedBox::Load(const std::string& alias, std::string& error, int& status
         status = 2;
         return false;
     }
+    return UseBox(error, status);
+}
+
+bool TMountedBox::Attach(TMailFolders& folders, TMailFolder& box, std::string& error) {
+    folders_ = &folders;
+    box_ = &box;
+    changed_ = true;
+    int status = 0;
+    if (UseBox(error, status)) return true;
+    folders_ = nullptr;
+    box_ = nullptr;
+    return false;
+}
+
+bool TMountedBox::UseBox(std::string& error, int& status) {
     if (box_->CacheDir().empty() || !box_->EnsureCacheDir()) {
-        error = "mailbox \"" + alias + "\" has no usable cache folder (its name)";
+        error = "mailbox \"" + box_->Alias + "\" has no usable cache folder (its name)";
         status = 2;
         return false;
     }
@@ -273,10 +290,14 @@ std::shared_ptr<const TMountTable> TMountedBox::Table() {
 }
 
 void TMountedBox::Close() {
-    if (folders_) {
-        folders_->OnOperationFinished = {};
-        folders_.reset();
+    if (owned_) {
+        owned_->OnOperationFinished = {};
+        owned_.reset();
+    } else if (!staging_.empty()) {
+        std::error_code ec;
+        fs::remove_all(staging_, ec);
     }
+    folders_ = nullptr;
     box_ = nullptr;
     for (auto& [k, ws] : downloads_)
         for (auto& w : ws) w->Finish(false, "the mailbox was unmounted");

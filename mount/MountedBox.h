@@ -17,21 +17,33 @@ class TMountLog;
 class TMountPrompt;
 class TMountTable;
 
-// The mounted mailbox on the model thread: the program-folder lock, the collection from
-// Data.bin with the worker, the one mailbox that is mounted, and the requests of the file
-// system that wait for an operation of the worker (downloads, uploads, refreshes). Every
-// method but Table() runs on the model thread.
+// The mounted mailbox on the model thread: the one mailbox that is mounted and the
+// requests of the file system that wait for an operation of the worker (downloads,
+// uploads, refreshes). Every method but Table() runs on the model thread.
+//
+// Two ways to get the mailbox: Load (tavrel-mount) takes the program-folder lock and owns
+// the collection from Data.bin with its worker; Attach (the window) works on a mailbox of
+// a collection that somebody else owns, who then hands every operation's end to
+// Finished and calls Publish after changes.
 //
 // While a structure refresh is queued, changes wait (WhenWritable): a refresh replaces the
 // table, and an entry added before it ran would be lost from it.
 class TMountedBox {
 public:
-    TMountedBox(TModelThread& thread, TMountLog& log, TMountPrompt& prompt);
+    TMountedBox(TMountLog& log, TMountPrompt& prompt);
     ~TMountedBox();
 
-    // Takes the lock of AppDir, reads Data.bin and finds the mailbox. False with `error`
-    // and the exit status (2: another program holds the folder, unknown mailbox; 1: else).
-    bool Load(const std::string& alias, std::string& error, int& status);
+    // Takes the lock of AppDir, reads Data.bin (its worker calls through `thread`) and
+    // finds the mailbox. False with `error` and the exit status (2: another program holds
+    // the folder, unknown mailbox; 1: else).
+    bool Load(TModelThread& thread, const std::string& alias, std::string& error, int& status);
+    // Works on `box` of `folders` (both outlive this object or its Close). False with
+    // `error` when the box has no cache folder or the staging folder cannot be made.
+    bool Attach(TMailFolders& folders, TMailFolder& box, std::string& error);
+    // An operation of the collection ended (Load installs this itself).
+    void Finished(TMailFolder* box, const TExOp& op, bool success);
+    // The table is built again at the next Publish (a change made outside this object).
+    void MarkChanged() { changed_ = true; }
     // Queues a structure refresh; `done` ends with it (false when the mailbox is not open).
     void Refresh(std::shared_ptr<TCompletion> done);
     // Runs `fn` now, or after the refresh that is queued.
@@ -62,18 +74,19 @@ public:
     void Publish();
     // The table as last published (any thread).
     std::shared_ptr<const TMountTable> Table();
-    // Wipes the cache folder and stops the worker (the collection ends); the lock goes.
+    // Fails every waiting request. A loaded collection ends (cache folder wiped, worker
+    // stopped, lock released); an attached one only loses its staging folder.
     void Close();
 
 private:
-    void Finished(TMailFolder* box, const TExOp& op, bool success);
+    bool UseBox(std::string& error, int& status);
     void AfterStore(const TExOp& op, bool success);
 
-    TModelThread& thread_;
     TMountLog& log_;
     TMountPrompt& prompt_;
     TProgramLock lock_;
-    std::unique_ptr<TMailFolders> folders_;
+    std::unique_ptr<TMailFolders> owned_;
+    TMailFolders* folders_ = nullptr;
     TMailFolder* box_ = nullptr;
     std::string staging_;
     bool changed_ = true;

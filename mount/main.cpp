@@ -183,8 +183,8 @@ int main(int argc, char** argv) {
     int status = 0;
     bool loaded = false;
     model.Call([&] {
-        box = std::make_unique<TMountedBox>(model, log, prompt);
-        loaded = box->Load(args.box, error, status);
+        box = std::make_unique<TMountedBox>(log, prompt);
+        loaded = box->Load(model, args.box, error, status);
     });
     auto finish = [&](int code) {
         model.Call([&] { box.reset(); });

@@ -13,6 +13,7 @@
 #include "IniFile.h"
 #include "MailThread.h"
 #include "QtDispatcher.h"
+#include "BoxMount.h"
 #include "QtPrompt.h"
 #include "ExImageList.h"
 #include "Registry.h"
@@ -105,10 +106,27 @@ TFmPondra::TFmPondra(const TSettings& settings) {
         [this](TMailFolder* box) { OnOperationDone(box); }, factory);
     folders_->OnStatus = [this](const std::string& s) { SetStatusText(Q(s)); };
     folders_->OnOperationFinished = [this](TMailFolder* box, const TExOp& op, bool ok) {
+        if (mount_) mount_->Finished(box, op, ok); // the readers of a download go on
         if (!ok) OnOperationFailed(box, op);
     };
     folders_->ProcessMessages = [this] { dispatcher_->ProcessMessages(); };
     folders_->LoadFromFile(AppDir() + "Data.bin");
+
+    // The mount of the open mailbox: its folder depends on the program folder, so a mount
+    // left by a window that crashed is this one's to take away.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    mountPoint_ = TBoxMount::MountPointFor(AppDir(), runtime ? runtime : "");
+    if (mountPoint_.empty())
+        mountUnavailable_ = "there is no runtime folder ($XDG_RUNTIME_DIR)";
+    else {
+        TBoxMount::CleanStale(mountPoint_);
+        mountUnavailable_ = TBoxMount::Unavailable();
+    }
+    // The file system's requests run between the window's events (never waited for here).
+    mount_ = std::make_unique<TBoxMount>([this](std::function<void()> task) {
+        QMetaObject::invokeMethod(this, [this, task = std::move(task)] { RunMountTask(task); },
+                                  Qt::QueuedConnection);
+    });
 
     // 8. May end the start.
     AskStartupPassword();
@@ -148,6 +166,7 @@ TFmPondra::~TFmPondra() {
 }
 
 void TFmPondra::FreeCollection() {
+    if (mount_) mount_->Stop();
     if (!folders_) return;
     // The collection removes MailRoot, asks the worker to stop and waits for up to 1000 ms
     // while the worker's calls are still served. Nothing of the window may run meanwhile

@@ -23,6 +23,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
+class TBoxMount;
 class TDetailsPane;
 class TExListView;
 class TExStatusBar;
@@ -170,6 +171,18 @@ public:
     // A drag-out taken by another program: notice 1 when an entry was not local.
     void DragDropped();
     bool DragAllLocal() const { return dragAllLocal_; }
+    // The open mailbox is mounted while it is open (for the drag-out of entries that are not
+    // local): called after anything that may change which one is open. The mount's folder
+    // ("" while nothing is mounted), and why none can be made ("" when one can).
+    void SyncMount();
+    std::string MountedAt() const;
+    const std::string& MountUnavailable() const { return mountUnavailable_; }
+    // Whether a name lies in the mount: the window's thread must never open one (reading it
+    // waits for this very thread), so drops, pastes and drop notices refuse them.
+    bool InMount(const std::string& path) const;
+    bool HoldsMountPath(const std::vector<std::string>& names) const;
+    // A request of the mount's file system, on this thread (later while a question is open).
+    void RunMountTask(const std::function<void()>& task);
 
 private:
     bool SelectionHasBusyEntry() const;
@@ -182,6 +195,9 @@ private:
     bool searching_ = false;
     bool dragAllLocal_ = false;
     bool toldPlaceholderDrag_ = false;
+    std::unique_ptr<TBoxMount> mount_;
+    std::string mountPoint_;
+    std::string mountUnavailable_;
 
     QMap<QString, QAction*> actions_;
     QActionGroup* viewGroup_ = nullptr;

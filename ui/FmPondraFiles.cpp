@@ -2,6 +2,7 @@
 // Paste, Select All, Properties, and the drop notice of a placeholder dropped outside.
 #include "FmPondra.h"
 
+#include "BoxMount.h"
 #include "ClipboardFiles.h"
 #include "ExListView.h"
 #include "FileListAdapter.h"
@@ -47,7 +48,16 @@ std::string CachePath(const TMailFolder& box, const std::string& caption, bool f
     }
     return path;
 }
+const char* const kFromMount =
+    "Entries of the mounted mailbox folder are Tavrel's own: they cannot be added to a "
+    "mailbox from there. Copy them to another folder first.";
 } // namespace
+
+bool TFmPondra::HoldsMountPath(const std::vector<std::string>& names) const {
+    for (const std::string& n : names)
+        if (InMount(n)) return true;
+    return false;
+}
 
 void TFmPondra::NewFolderCommand() {
     TMailFolder* box = folders_->CurrentFolder;
@@ -124,8 +134,13 @@ void TFmPondra::PasteCommand() {
             target = box->CurrentPath + r.caption + "\\";
             break;
         }
-    for (const std::string& name : TClipboardFiles::Paths(QApplication::clipboard()->mimeData()))
-        box->AddLocal(target, name, true);
+    const std::vector<std::string> names =
+        TClipboardFiles::Paths(QApplication::clipboard()->mimeData());
+    if (HoldsMountPath(names)) {
+        SetStatusText(kFromMount);
+        return;
+    }
+    for (const std::string& name : names) box->AddLocal(target, name, true);
     RefreshOpsView();
     ListCurrent();
 }
@@ -152,6 +167,10 @@ void TFmPondra::DropNotice(const QByteArray& source, const QByteArray& dest) {
     }
     TMailFolder* box = folders_->CurrentFolder;
     if (!box) return; // nowhere to go
+    if (InMount(dest.toStdString()) || InMount(source.toStdString())) {
+        SetStatusText(kFromMount);
+        return;
+    }
     if (source.startsWith('*')) box->PendingDrags->AddDrag(source.mid(1).toStdString(), dest.toStdString());
     ListCurrent();
     RefreshOpsView();
@@ -162,7 +181,7 @@ bool TFmPondra::AcceptsDrop(int row, const std::vector<std::string>& names) cons
     if (row >= lvFiles_->RowCount()) return false;
     if (row >= 0 && !lvFiles_->ItemAt(row).folder) return false; // onto a file
     for (const std::string& n : names)
-        if (n.find('*') != std::string::npos) return false; // our own placeholders
+        if (n.find('*') != std::string::npos || InMount(n)) return false; // our own names
     return true;
 }
 
@@ -204,6 +223,7 @@ bool TFmPondra::FilesDropEvent(QEvent* e) {
     }
     const std::vector<std::string> names = TClipboardFiles::Paths(drop->mimeData());
     if (!AcceptsDrop(row, names)) {
+        if (type == QEvent::Drop && HoldsMountPath(names)) SetStatusText(kFromMount);
         drop->ignore();
         return true;
     }
@@ -220,6 +240,9 @@ void TFmPondra::DragFiles(std::vector<std::string>& files, bool& cancel) {
         return;
     }
     dragAllLocal_ = true;
+    bool placeholders = false;
+    const bool mounted = mount_->Box() == box;
+    if (mounted) mount_->Publish(); // the mount shows what the list shows
     for (std::string& name : files) {
         bool folder = false;
         for (int row = 0; row < lvFiles_->RowCount(); ++row)
@@ -230,15 +253,26 @@ void TFmPondra::DragFiles(std::vector<std::string>& files, bool& cancel) {
         const std::string path = box->CurrentPath + name + (folder ? "\\" : "");
         if (box->IsLocal(path)) {
             name = CachePath(*box, name, folder);
+            continue;
+        }
+        // Reading it in the mount downloads it first; a name the mount cannot show, or no
+        // mount, leaves the placeholder that only a drop notice can fulfil.
+        dragAllLocal_ = false;
+        const std::string inMount = mounted ? TBoxMount::PathIn(mount_->MountPoint(), path) : "";
+        if (!inMount.empty()) {
+            name = inMount;
         } else {
             name = "*" + path;
-            dragAllLocal_ = false;
+            placeholders = true;
         }
     }
-    if (!dragAllLocal_ && !toldPlaceholderDrag_) {
+    if (placeholders && !toldPlaceholderDrag_) {
         toldPlaceholderDrag_ = true;
-        SetStatusText("Files not yet downloaded reach other programs only after a download; "
-                      "download them first to drag them out.");
+        const std::string why = mountUnavailable_.empty()
+                                    ? std::string()
+                                    : " (no mounted folder: " + mountUnavailable_ + ")";
+        SetStatusText(Q("Files not yet downloaded reach other programs only after a download" +
+                        why + "; download them first to drag them out."));
     }
 }
 

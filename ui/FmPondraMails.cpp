@@ -2,6 +2,7 @@
 // and Delete.
 #include "FmPondra.h"
 
+#include "BoxMount.h"
 #include "ClipboardFiles.h"
 #include "DetailsPane.h"
 #include "ExListView.h"
@@ -109,6 +110,7 @@ void TFmPondra::DeleteMailbox() {
                             "Warning", mb::YesNo | mb::IconQuestion) != id::Yes)
         return;
     const bool wasOpen = box == folders_->CurrentFolder;
+    if (mount_->Box() == box) mount_->Stop(); // nothing may reach it once it is gone
     try {
         folders_->DeleteFolder(folders_->IndexOf(box));
     } catch (const std::exception& e) {

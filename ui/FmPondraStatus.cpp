@@ -2,6 +2,7 @@
 // pending-operations list and the mailbox list.
 #include "FmPondra.h"
 
+#include "BoxMount.h"
 #include "ClipboardFiles.h"
 #include "ExListView.h"
 #include "ExStatusBar.h"
@@ -66,6 +67,7 @@ bool TFmPondra::SelectionAllowsPaste() const {
 
 void TFmPondra::IdleUpdate() {
     if (!folders_) return;
+    SyncMount();
     TMailFolder* open = folders_->CurrentFolder;
     const bool isOpen = open != nullptr;
     const int filesSelected = lvFiles_->SelectedCount();
@@ -121,6 +123,8 @@ void TFmPondra::OnProgress(TMailFolder*, int32_t position, int32_t maximum) {
 
 void TFmPondra::OnOperationDone(TMailFolder* box) {
     if (box && box == folders_->CurrentFolder) ListCurrent();
+    SyncMount();
+    if (mount_) mount_->Publish();
     RefreshMailboxList();
     RefreshOpsView();
     IdleUpdate();

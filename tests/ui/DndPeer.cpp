@@ -5,11 +5,14 @@
 //   dnd_peer clip-read TYPE...          the clipboard's data of each type
 //   dnd_peer clip-write TYPE BYTES SECS owns the clipboard with these bytes for SECS seconds
 //   dnd_peer drag-source PATH X Y       a window at X,Y; a press in it drags PATH (copy)
-//   dnd_peer drop-target X Y            a window at X,Y that takes one drop (copy)
+//   dnd_peer drop-target X Y [read]     a window at X,Y that takes one drop (copy); with
+//                                       "read", the dropped files' bytes as well ("read"
+//                                       per file, "read-error" with its path when it fails)
 #include <QApplication>
 #include <QClipboard>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
@@ -31,7 +34,8 @@ void End(int code) {
 
 class TPeerWindow : public QWidget {
 public:
-    TPeerWindow(const QString& title, const QString& dragPath) : dragPath_(dragPath) {
+    TPeerWindow(const QString& title, const QString& dragPath, bool read = false)
+        : dragPath_(dragPath), read_(read) {
         setWindowTitle(title);
         setAcceptDrops(dragPath.isEmpty());
     }
@@ -63,11 +67,27 @@ protected:
         for (const QString& f : e->mimeData()->formats()) Report(f.toUtf8(), e->mimeData()->data(f));
         e->setDropAction(Qt::CopyAction);
         e->accept();
-        QTimer::singleShot(200, [] { End(0); });
+        if (!read_) {
+            QTimer::singleShot(200, [] { End(0); });
+            return;
+        }
+        // As a file manager copies: after the drop, from the paths the URLs name.
+        const QList<QUrl> urls = e->mimeData()->urls();
+        QTimer::singleShot(0, [urls] {
+            for (const QUrl& url : urls) {
+                QFile f(url.toLocalFile());
+                if (f.open(QIODevice::ReadOnly))
+                    Report("read", f.readAll());
+                else
+                    Report("read-error", url.toLocalFile().toUtf8());
+            }
+            End(0);
+        });
     }
 
 private:
     QString dragPath_;
+    bool read_ = false;
 };
 } // namespace
 
@@ -101,8 +121,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<TPeerWindow> window;
     if (mode == "drag-source" && args.size() == 5)
         window = std::make_unique<TPeerWindow>("dndsource", args[2]);
-    else if (mode == "drop-target" && args.size() == 4)
-        window = std::make_unique<TPeerWindow>("dndtarget", QString());
+    else if (mode == "drop-target" && (args.size() == 4 || (args.size() == 5 && args[4] == "read")))
+        window = std::make_unique<TPeerWindow>("dndtarget", QString(), args.size() == 5);
     else
         return 2;
     const int at = mode == "drag-source" ? 3 : 2;

@@ -17,6 +17,8 @@ public:
         qputenv("TAVREL_REGISTRY", QDir(dir.path()).filePath("registry.ini").toUtf8());
         // The virtual folder's launcher goes here, not into the real data folder.
         qputenv("XDG_DATA_HOME", QDir(dir.path()).filePath("data").toUtf8());
+        // No mount of the open mailbox unless a test asks for one (it sets a runtime folder).
+        qunsetenv("XDG_RUNTIME_DIR");
         SetAppDir(dir.path().toStdString());
         ReopenIniFile();
     }

@@ -21,6 +21,14 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+#include "BoxMount.h"
 #include "ClipboardFiles.h"
 #include "FileUrls.h"
 #include "DetailsPane.h"
@@ -36,6 +44,15 @@
 #include "Wait.h"
 
 namespace {
+// Whether the kernel's mount table lists `path` as a mount point.
+bool IsMounted(const std::string& path) {
+    std::ifstream mounts("/proc/self/mounts");
+    std::string device, point, rest;
+    while (mounts >> device >> point && std::getline(mounts, rest))
+        if (point == path) return true;
+    return false;
+}
+
 QStringList IniKeysInOrder(const QString& file) {
     QFile f(file);
     f.open(QIODevice::ReadOnly);
@@ -648,6 +665,81 @@ private slots:
         w.Folders().CurrentFolder = nullptr;
         w.DragFiles(names, cancel);
         QVERIFY(cancel);
+    }
+
+    void dragOutThroughTheMountOfTheOpenMailbox() {
+        // With a runtime folder the open mailbox is mounted there: entries that are not
+        // local are dragged out as their paths in the mount, which a reader opens (the
+        // open waits for the download); the window's own drops and pastes refuse them.
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+        if (!TBoxMount::Unavailable().empty()) QSKIP(TBoxMount::Unavailable().c_str());
+        TScriptedPrompt prompt;
+        TFmPondra w({false, &prompt});
+        TMailFolder& box = OpenBoxWith(w, {"\\d1\\", "\\f.txt", "\\d2\\", "\\d2\\g.txt"});
+        w.SyncMount();
+        const std::string mp = w.MountedAt();
+        QVERIFY2(!mp.empty(), w.MountUnavailable().c_str());
+        QVERIFY(QString::fromStdString(mp).startsWith(runtime.path() + "/tavrel-"));
+        QVERIFY(IsMounted(mp));
+
+        std::vector<std::string> names{"d1", "f.txt", "d2"};
+        bool cancel = false;
+        w.DragFiles(names, cancel);
+        QCOMPARE(names, (std::vector<std::string>{box.LocalDir() + "d1", mp + "/f.txt", mp + "/d2"}));
+        QVERIFY(!w.DragAllLocal()); // the notice after a drop: the copy waits for downloads
+        QVERIFY(!w.PanelText(0).contains("download them first"));
+        // A stat there is served from the mount's table, so the window's thread may make one.
+        QCOMPARE(QFileInfo(Q(mp + "/d2/g.txt")).size(), 10);
+
+        // Names in the mount, and a link into it, are refused before any file call.
+        const QString link = home->Path("link");
+        QVERIFY(QFile::link(Q(mp + "/f.txt"), link));
+        for (const std::string& n : {mp + "/f.txt", mp + "/d2/../f.txt", mp, S(link)})
+            QVERIFY2(!w.AcceptsDrop(-1, {n}), n.c_str());
+        QVERIFY(w.AcceptsDrop(-1, {S(home->Path("out.txt"))}));
+        QApplication::clipboard()->setMimeData(TClipboardFiles::Make({mp + "/d2/g.txt"}));
+        w.IdleUpdate();
+        QVERIFY(w.Action("actPaste")->isEnabled());
+        w.Action("actPaste")->trigger();
+        QCOMPARE(box.Ops.Count(), 0);
+        QVERIFY(w.PanelText(0).contains("mounted mailbox folder"));
+
+        // A reader of an entry that is not local waits for its download (queued once); when
+        // the mailbox closes meanwhile it gets an error, and the mount is gone.
+        std::atomic<int> result{1};
+        std::thread reader([&] {
+            const int fd = ::open((mp + "/f.txt").c_str(), O_RDONLY);
+            result = fd >= 0 ? 0 : -errno;
+            if (fd >= 0) ::close(fd);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(box.Ops.Count(), 1, 5000);
+        QCOMPARE(box.Ops.Get(0).Kind, opDownload);
+        w.Folders().CurrentFolder = nullptr;
+        w.SyncMount();
+        QTRY_VERIFY_WITH_TIMEOUT(result != 1, 5000);
+        reader.join();
+        QCOMPARE(result.load(), -EIO);
+        QVERIFY(w.MountedAt().empty());
+        QVERIFY(!IsMounted(mp));
+        QVERIFY(!QFileInfo::exists(Q(mp)));
+        box.Ops.Clear();
+
+        // Opened again: mounted again; a window without a runtime folder drags placeholders
+        // and says why once.
+        w.Folders().CurrentFolder = &box;
+        w.SyncMount();
+        QCOMPARE(w.MountedAt(), mp);
+        qunsetenv("XDG_RUNTIME_DIR");
+        TFmPondra plain({false, &prompt});
+        TMailFolder& other = OpenBoxWith(plain, {"\\f.txt"});
+        plain.SyncMount();
+        QVERIFY(plain.MountedAt().empty());
+        names = {"f.txt"};
+        plain.DragFiles(names, cancel);
+        QCOMPARE(names, std::vector<std::string>{"*\\f.txt"});
+        QVERIFY(plain.PanelText(0).contains("no mounted folder: there is no runtime folder"));
+        (void)other;
     }
 
     void dropNoticeQueuesOneDownloadPerPair() {

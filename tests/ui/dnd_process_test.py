@@ -4,11 +4,15 @@ mail servers (TAVREL_MAILSERVERS names their env file): a file list written to t
 clipboard by the other program in the gnome format pastes into the open mailbox; Copy in
 Tavrel offers the gnome list, text/uri-list and the cut marker to the other program; a file
 dragged from the other program onto a folder item is stored in that folder; a local entry
-dragged out arrives as a file URL of the cache; `Tavrel --drop` with a placeholder source
-copies the entry to the destination after its download, and twice queues one download.
+dragged out arrives as a file URL of the cache; an entry that is not local, dragged out,
+arrives as a path in the open mailbox's mount (under XDG_RUNTIME_DIR) that the other program
+reads byte for byte, the download on the way; `Tavrel --drop` with a placeholder source
+copies the entry to the destination after its download, and twice queues one download; the
+mount is gone once the window has ended.
 
 Usage: dnd_process_test.py BUILD_DIR DND_PEER. Prints one line per check and closes with
 "N passed, M failed"; exits 1 on a failure."""
+import errno
 import os
 import random
 import re
@@ -28,6 +32,8 @@ CLI = os.path.join(BUILD, "tavrel-cli")
 ATTACH = 16384                      # --max-attach-bytes of the test mailbox
 PART = round(ATTACH * 0.8)          # bytes per part mail
 FOLDERS = ["d%02d" % i for i in range(24)]  # enough rows to fill the file list
+MOUNTED = "z mounted é.bin"                  # sorts last
+LAST_ROW_Y = 500                             # its row once End has scrolled to it
 failures = []
 checks = [0]
 
@@ -139,6 +145,12 @@ def retrieved(log, start):
         return sum(int(n) for n in re.findall(r"retr=(\d+)/", f.read()))
 
 
+def tavrel_mounts(runtime):
+    """Mount points of ours under the runtime folder, from the kernel's table."""
+    with open("/proc/self/mounts") as f:
+        return [line.split()[1] for line in f if line.split()[1].startswith(runtime + "/")]
+
+
 def mails(maildir):
     return sum(len(os.listdir(os.path.join(maildir, d))) for d in ("new", "cur")
                if os.path.isdir(os.path.join(maildir, d)))
@@ -183,9 +195,13 @@ def main():
     remote = random.Random(7).randbytes(2 * PART + 5)  # three part mails
     with open(os.path.join(local, "remote.bin"), "wb") as f:
         f.write(remote)
+    # The last row of the list: dragged out through the mount.
+    mounted = random.Random(8).randbytes(PART + 77)  # two part mails
+    with open(os.path.join(local, MOUNTED), "wb") as f:
+        f.write(mounted)
     for name in FOLDERS:
         os.makedirs(os.path.join(local, name))
-    r = cli("put", "Box", *[os.path.join(local, n) for n in FOLDERS + ["remote.bin"]])
+    r = cli("put", "Box", *[os.path.join(local, n) for n in FOLDERS + ["remote.bin", MOUNTED]])
     check(r.returncode == 0, "the mailbox is filled (%s)" % r.stderr.strip())
     pasted = os.path.join(local, "pasted ü.txt")
     dragged = os.path.join(local, "dragged #1.txt")
@@ -269,6 +285,30 @@ def main():
               "and text/uri-list (%r)" % got.get("text/uri-list"))
         check(got.get("application/x-kde-cutselection") == b"0", "and the copy marker")
 
+        # An entry that is not local (the last row, brought into view and selected with
+        # End), dragged out: a path in the mount that the other program opens and reads,
+        # which makes the window download the entry first.
+        points = tavrel_mounts(runtime)
+        check(len(points) == 1 and re.fullmatch(re.escape(runtime) + r"/tavrel-[0-9a-f]{16}/mnt",
+                                                points[0] if points else ""),
+              "the open mailbox is mounted under XDG_RUNTIME_DIR (%s)" % points)
+        keys(env, win, (400, 130), "End")
+        time.sleep(0.5)
+        if screenshot:
+            subprocess.run(["import", "-window", "root", screenshot + ".end.png"], env=env)
+        target = peer("drop-target", "900", "450", "read")
+        wait_window(env, "^dndtarget$", 10)
+        time.sleep(0.5)
+        drag(env, (400, LAST_ROW_Y), (1000, 550))
+        got = peer_output(target, 60)
+        uris = got.get("text/uri-list", b"").decode(errors="replace")
+        path = urllib.parse.unquote(uris.strip()[len("file://"):]) if uris.startswith("file://") else ""
+        check(bool(points) and path == os.path.join(points[0], MOUNTED),
+              "an entry that is not local is dragged out as its path in the mount (%r)" % uris)
+        check(got.get("read") == mounted,
+              "the other program reads the stored file's bytes there (%d of %d bytes, error %r)"
+              % (len(got.get("read", b"")), len(mounted), got.get("read-error")))
+
         # The drop notice of an entry that is not local, twice: one download, one copy.
         dest = os.path.join(tmp, "dest")
         os.makedirs(dest)
@@ -302,6 +342,8 @@ def main():
                     time.sleep(0.2)
                     xdo(env, "key", "y")
         check(rc == 0, "the window ends (status %s)" % rc)
+        check(tavrel_mounts(runtime) == [] and not [d for d in os.listdir(runtime) if d.startswith("tavrel-")],
+              "the mount and its folder are gone once the window has ended (%s)" % tavrel_mounts(runtime))
         wait_until(lambda: retrieved(S["DOVECOT_LOG"], log_start) >= 3, 10)
         n = retrieved(S["DOVECOT_LOG"], log_start)
         check(n == 3, "two notices of the same pair fetch the entry once (%d mails, 3 a download)" % n)
@@ -314,7 +356,39 @@ def main():
               "each in its own folder, none in the current one")
         if failures:
             print(listing)
+
+        # A window that ends without unmounting (killed) leaves a dead mount behind; the
+        # next window of the same program folder takes it away as it starts.
+        tavrel = subprocess.Popen([TAVREL], env=env, stderr=subprocess.DEVNULL)
+        windows = wait_window(env, "^Tavrel$")
+        if windows:
+            time.sleep(1)
+            xdo(env, "mousemove", "--window", windows[0], "40", "113", "click", "--repeat", "2", "1")
+        wait_until(lambda: len(tavrel_mounts(runtime)) == 1, 30)
+        points = tavrel_mounts(runtime)
+        tavrel.kill()
+        tavrel.wait()
+        dead = False
+        if points:
+            try:
+                os.statvfs(points[0])  # a stat may come from the kernel's cache
+            except OSError as e:
+                dead = e.errno == errno.ENOTCONN
+        check(dead, "a killed window leaves a dead mount behind (%s)" % points)
+        tavrel = subprocess.Popen([TAVREL], env=env, stderr=subprocess.DEVNULL)
+        check(bool(wait_window(env, "^Tavrel$")), "the next window starts")
+        wait_until(lambda: tavrel_mounts(runtime) == [], 10)
+        check(tavrel_mounts(runtime) == [], "and takes the dead mount away (%s)" % tavrel_mounts(runtime))
     finally:
+        for p in peers:
+            if p.poll() is None:
+                p.kill()
+        if tavrel and tavrel.poll() is None:
+            tavrel.kill()
+            tavrel.wait()
+        # A window that was killed leaves its mount behind: ours to take away.
+        for point in tavrel_mounts(runtime):
+            subprocess.run(["fusermount3", "-u", "-z", point], stderr=subprocess.DEVNULL)
         for p in peers:
             if p.poll() is None:
                 p.kill()
