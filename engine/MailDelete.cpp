@@ -17,12 +17,27 @@ bool TMailThread::DeleteMails(const std::string& pathArg, bool ownMailOnly) {
 }
 
 bool TMailThread::DeleteMatching(const std::vector<std::string>& patterns, std::vector<bool>& ok) {
-    return DeleteWhere(
-        [&](const std::string& subject, std::vector<size_t>& groups) {
-            for (size_t i = 0; i < patterns.size(); ++i)
-                if (SubjectMatchesPattern(subject, patterns[i])) groups.push_back(i);
-        },
-        patterns.size(), ok);
+    if (!DeleteWhere(
+            [&](const std::string& subject, std::vector<size_t>& groups) {
+                for (size_t i = 0; i < patterns.size(); ++i)
+                    if (SubjectMatchesPattern(subject, patterns[i])) groups.push_back(i);
+            },
+            patterns.size(), ok))
+        return false;
+    // A mail of the pattern stored a moment ago that the scan did not find may still be on
+    // its way into the inbox: deleted now, it would come back when it arrives.
+    const uint64_t now = TickMs();
+    for (const auto& [subject, at] : RecentSends) {
+        if (now - at > kDeliveryWaitMs || LastScanMatched.count(LowerAscii(TrimSubject(subject))))
+            continue;
+        for (size_t i = 0; i < patterns.size(); ++i) {
+            if (!ok[i] || !SubjectMatchesPattern(subject, patterns[i])) continue;
+            ok[i] = false;
+            LastError = "Mails stored a moment ago have not reached the inbox yet, so they could "
+                        "not be deleted with the rest; try again in a minute.";
+        }
+    }
+    return true;
 }
 
 bool TMailThread::DeleteExact(const std::vector<std::string>& subjects,
@@ -58,6 +73,7 @@ bool TMailThread::DeleteWhere(
     std::vector<bool>& ok) {
     CountBytes = false;
     ok.assign(groups, true);
+    LastScanMatched.clear();
     TClosing guard{ReaderClosing()}; // for POP3 the QUIT makes the deletions final
     if (!ConnectReader()) return false;
     SetStatus("Locate mail should be deleted...");
@@ -71,6 +87,7 @@ bool TMailThread::DeleteWhere(
     struct TMatch {
         int number;
         std::vector<size_t> patterns;
+        std::string folded; // its subject, trimmed and case folded
     };
     std::vector<TMatch> matches;
     std::string unreadable; // a header whose fetch raised an error: the scan ends there
@@ -85,9 +102,11 @@ bool TMailThread::DeleteWhere(
             return false;
         }
         if (h.State != THeader::srRead) return true; // never delete an unread header
-        TMatch m{a, {}};
+        TMatch m{a, {}, {}};
         match(h.Subject, m.patterns);
         if (m.patterns.empty()) return true;
+        m.folded = LowerAscii(TrimSubject(h.Subject));
+        LastScanMatched.insert(m.folded);
         if (ScanCached[static_cast<size_t>(a)]) matchedFromCache.emplace_back(a, h.Subject);
         m.patterns.erase(std::remove(m.patterns.begin(), m.patterns.end(), kKeptMail),
                          m.patterns.end());
@@ -135,6 +154,16 @@ bool TMailThread::DeleteWhere(
     }
     for (size_t k = 0; k < matches.size(); ++k)
         for (size_t i : matches[k].patterns) ok[i] = ok[i] && deleted[k];
+    // What is gone is no longer waited for by a later delete.
+    std::unordered_set<std::string> gone;
+    for (size_t k = 0; k < matches.size(); ++k)
+        if (deleted[k]) gone.insert(matches[k].folded);
+    if (!gone.empty())
+        RecentSends.erase(std::remove_if(RecentSends.begin(), RecentSends.end(),
+                                         [&](const auto& r) {
+                                             return gone.count(LowerAscii(TrimSubject(r.first))) > 0;
+                                         }),
+                          RecentSends.end());
     Position = n;
     ReportScanProgress(true);
     if (stopped) throw EIdException(unreadable); // as the header's own fetch did: the attempt fails

@@ -1,10 +1,12 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "Dispatcher.h"
@@ -181,6 +183,16 @@ private:
     bool DeleteWhere(const std::function<void(const std::string&, std::vector<size_t>&)>& match,
                      size_t groups, std::vector<bool>& ok);
     static constexpr size_t kKeptMail = SIZE_MAX;
+    // Mails this worker had accepted by the server a moment ago (subject, steady ms). The
+    // server puts a mail into the inbox some time after it took it, so a delete right
+    // after a store may not find it yet; the delete is then not done (it is tried again)
+    // until the scan finds and removes it, or the wait is over.
+    std::deque<std::pair<std::string, uint64_t>> RecentSends;
+    static constexpr uint64_t kDeliveryWaitMs = 60000;
+    static constexpr size_t kMaxRecentSends = 100000;
+    void NoteSent(const std::string& subject);
+    // Subjects (trimmed, ASCII case folded) of the mails the last DeleteWhere matched.
+    std::unordered_set<std::string> LastScanMatched;
     // The queued deletes that follow CurrentOp directly in its mailbox's queue, served by
     // one connection; each is finished on its own, in order.
     void DeleteBatch();

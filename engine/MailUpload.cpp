@@ -202,6 +202,7 @@ bool TMailThread::SendMail(const std::string& sending) {
     };
     try {
         send(!reused);
+        NoteSent(Message.Subject);
         return true;
     } catch (const EIdException&) {
         if (Refused || !reused || Smtp.DataSent()) throw;
@@ -210,7 +211,16 @@ bool TMailThread::SendMail(const std::string& sending) {
     if (!ConnectSmtp()) return false;
     SetStatus(sending);
     send(true);
+    NoteSent(Message.Subject);
     return true;
+}
+
+void TMailThread::NoteSent(const std::string& subject) {
+    const uint64_t now = TickMs();
+    while (!RecentSends.empty() && (now - RecentSends.front().second > kDeliveryWaitMs ||
+                                    RecentSends.size() >= kMaxRecentSends))
+        RecentSends.pop_front();
+    RecentSends.emplace_back(subject, now);
 }
 
 bool TMailThread::FitsSizeLimit(uint64_t partBytes, uint32_t part) {
