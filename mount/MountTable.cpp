@@ -3,6 +3,9 @@
 #include "FetchedTimes.h"
 #include "MailFolder.h"
 #include "MountNames.h"
+#include "TextUtil.h"
+
+#include <unordered_map>
 
 namespace {
 struct timespec TimeOf(const std::string& text) {
@@ -38,13 +41,29 @@ std::shared_ptr<const TMountTable> TMountTable::Build(const TMailFolder& box) {
     t->Capacity = box.Capacity;
     t->Used = box.UsedSize;
     std::vector<std::string> names;
+    // An entry whose last queued operation is a delete is gone for the programs using the
+    // folder, as after unlink or rmdir on a disk, also while a store queued before the
+    // delete still runs (the table then shows it as being sent).
+    std::unordered_map<std::string, bool> deleted;
+    for (int k = 0; k < box.Ops.Count(); ++k) {
+        const TExOp op = box.Ops.Get(k);
+        const std::string path = AffectedPath(op);
+        if (!path.empty()) deleted[LowerAscii(path)] = op.Kind == opDelete;
+    }
+    auto goingAway = [&](const TExFile& e) {
+        if (!deleted.empty()) {
+            auto it = deleted.find(LowerAscii(e.Path));
+            if (it != deleted.end()) return it->second; // rmdir, then mkdir again: shown
+        }
+        return e.State == fsDeleting;
+    };
     // Folders first, so a file and a folder of the same name show the folder (what is below
     // it stays reachable).
     for (int pass = 0; pass < 2; ++pass) {
         for (int i = 0; i < box.Files.Count(); ++i) {
             const TExFile& e = box.Files.Items(i);
             if (e.IsFolder != (pass == 0)) continue;
-            if (e.State == fsDeleting) continue;
+            if (goingAway(e)) continue;
             if (!ShownComponents(e.Path, names)) {
                 ++t->Hidden;
                 continue;

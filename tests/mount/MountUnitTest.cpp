@@ -95,6 +95,24 @@ TExFile Entry(const std::string& path, uint32_t size = 0, uint8_t state = fsNone
 }
 } // namespace
 
+TEST(MountTable, AnEntryWhoseLastQueuedOperationIsADeleteIsGone) {
+    // rmdir right after mkdir: the folder's mail is still being sent (the table shows the
+    // entry as sending) when the delete is queued behind it. rmdir then mkdir again: shown.
+    TMailFolder box(nullptr);
+    for (const TExFile& e : {Entry("\\made\\", 0, fsSending), Entry("\\again\\", 0, fsDeleting),
+                             Entry("\\kept.txt", 3, fsSending)})
+        box.Files.Add(e);
+    box.Ops.Add(opSend, "\\", -1, "made\\");
+    box.Ops.Add(opDelete, "\\", -1, "made\\");
+    box.Ops.Add(opDelete, "\\", -1, "again\\");
+    box.Ops.Add(opSend, "\\", -1, "again\\");
+    box.Ops.Add(opSend, "\\", -1, "kept.txt");
+    auto t = TMountTable::Build(box);
+    EXPECT_FALSE(t->Find("/made"));
+    EXPECT_TRUE(t->Find("/again")); // made again after the delete
+    EXPECT_TRUE(t->Find("/kept.txt"));
+}
+
 TEST(MountTable, ShowsWhatCanBeALinuxNameAndLeavesOutWhatIsBeingDeleted) {
     TMailFolder box(nullptr);
     box.Capacity = 1u << 30;
