@@ -13,6 +13,18 @@ std::function<void()> TMailThread::ReaderClosing() {
     };
 }
 
+bool TMailThread::MeasureReader() {
+    if (UseImap) {
+        // INBOX and its size in one round trip; the UIDs a scan starts with come along.
+        int64_t size = 0;
+        if (!Imap4.SelectMailboxAndSize("INBOX", size)) return false;
+        MeasuredSize = size;
+    } else {
+        MeasuredSize = Pop3.MailboxSize();
+    }
+    return true;
+}
+
 bool TMailThread::RefreshStructure() {
     CountBytes = false;
     MeasuredSize = 0;
@@ -23,14 +35,7 @@ bool TMailThread::RefreshStructure() {
     TClosing guard{ReaderClosing()};
     if (!ConnectReader()) return false;
     SetStatus("List all file/folder structure from mail server");
-    if (UseImap) {
-        // INBOX and its size in one round trip; the UIDs a scan starts with come along.
-        int64_t size = 0;
-        if (!Imap4.SelectMailboxAndSize("INBOX", size)) return false;
-        MeasuredSize = size;
-    } else {
-        MeasuredSize = Pop3.MailboxSize();
-    }
+    if (!MeasureReader()) return false;
     const int n = ReaderCount();
     Maximum = n;
     // All or nothing: a broken connection, a time-out or a header the server would not give
@@ -59,13 +64,6 @@ bool TMailThread::MeasureSize() {
     Maximum = 1;
     Sync([this] { ReportProgress(); });
     SetStatus("Retrieve mailbox size");
-    if (UseImap) {
-        // INBOX and its size in one round trip; the UIDs a scan starts with come along.
-        int64_t size = 0;
-        if (!Imap4.SelectMailboxAndSize("INBOX", size)) return false;
-        MeasuredSize = size;
-    } else {
-        MeasuredSize = Pop3.MailboxSize();
-    }
+    if (!MeasureReader()) return false;
     return true;
 }

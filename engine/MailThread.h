@@ -164,6 +164,9 @@ private:
     // False (and Refused) when a part of partBytes would exceed the SIZE the server named.
     bool FitsSizeLimit(uint64_t partBytes, uint32_t part);
     bool RefreshStructure();
+    // The mailbox's size into MeasuredSize (IMAP4: INBOX selected with it); false when
+    // INBOX cannot be selected.
+    bool MeasureReader();
     bool MeasureSize();
     bool Download();
     // ownMailOnly: for a folder, only the folder's own mail (the clean-up after a failed

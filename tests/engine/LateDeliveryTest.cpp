@@ -2,22 +2,13 @@
 // after a store must not report done while the stored mail is still on its way: it would
 // come back when it arrives.
 #include "EngineFixture.h"
-#include "FakeServer.h"
+#include "FakeSmtp.h"
 #include "InboxHelpers.h"
 
 TEST_F(EngineTest, ADeleteRightAfterAStoreWaitsForTheStoredMailToArrive) {
     // An SMTP server that takes the mail and keeps it; the test hands it to the inbox.
     fake::FakeServer smtp;
-    smtp.SendLine("220 fake ESMTP")
-        .Reply("EHLO *", "250-fake\r\n250 AUTH LOGIN")
-        .Reply("AUTH LOGIN", "334 VXNlcm5hbWU6")
-        .Reply("*", "334 UGFzc3dvcmQ6")
-        .Reply("*", "235 2.7.0 ok")
-        .Reply("RSET", "250 ok")
-        .Reply("MAIL FROM*", "250 ok")
-        .Reply("RCPT TO*", "250 ok")
-        .Reply("DATA", "354 go on")
-        .ReadUntil(".")
+    OneMailTaken(smtp)
         .SendLine("250 ok: queued")
         .Reply("QUIT", "221 bye");
     smtp.Start();
