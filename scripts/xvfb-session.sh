@@ -5,8 +5,15 @@ tmp=$(mktemp -d)
 xvfb_pid=""
 tavrel_pid=""
 cleanup() {
-  [ -n "$tavrel_pid" ] && kill "$tavrel_pid" 2>/dev/null || true
+  if [ -n "$tavrel_pid" ]; then
+    kill "$tavrel_pid" 2>/dev/null || true
+    wait "$tavrel_pid" 2>/dev/null || true
+  fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  # A window ended by a signal leaves the mount of its open mailbox behind (the next start
+  # would take it away); take it away here before the scratch folder goes.
+  awk -v t="$tmp/" 'index($2, t) == 1 { print $2 }' /proc/mounts 2>/dev/null |
+    while read -r m; do fusermount3 -u -z "$m" 2>/dev/null || true; done
   rm -rf "$tmp"
 }
 trap cleanup EXIT
